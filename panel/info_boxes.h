@@ -1,0 +1,5 @@
+// The Help menu's two boxes.
+#pragma once
+
+void onHomepageBox();
+void onAboutBox();

@@ -1,0 +1,3 @@
+#include "script_command.h"
+
+int ScriptRunner(HWND, HWND) { return 1; }
