@@ -17,7 +17,7 @@ struct BlockAllocator {
     virtual void destroyHeap(void* heap) = 0;
     // Write every page of a fresh block so that it is resident at once.
     virtual void makeResident(void* block, std::uint64_t bytes) = 0;
-    // The most the system could commit right now; larger requests fail unasked.
+    // The system's total commit limit now; larger requests fail unasked.
     virtual std::uint64_t commitLimit() = 0;
 };
 

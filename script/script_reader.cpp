@@ -1,0 +1,121 @@
+#include "script_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr int kCtrlZ = 0x1A;
+constexpr char kMagicLine[] = "EVKScript\n";
+
+std::size_t clampChunk(std::size_t chunkBytes) {
+    return std::clamp<std::size_t>(chunkBytes, 1, ScriptReader::kChunkBytes);
+}
+
+// One strtok(..., " ") step: skips spaces, cuts the token at the next space.
+const char* nextToken(char*& p) {
+    while (*p == ' ') ++p;
+    if (*p == '\0') return nullptr;
+    const char* token = p;
+    while (*p != ' ' && *p != '\0') ++p;
+    if (*p == ' ') *p++ = '\0';
+    return token;
+}
+}  // namespace
+
+ScriptReader::ScriptReader(const char* path, std::size_t chunkBytes)
+    : file_(std::fopen(path, "rb")), chunk_(clampChunk(chunkBytes)) {}
+
+ScriptReader::ScriptReader(const unsigned char* data, std::size_t size, std::size_t chunkBytes)
+    : inMemory_(true), memory_(data), memoryLeft_(size), chunk_(clampChunk(chunkBytes)) {}
+
+bool ScriptReader::refill() {
+    rawPos_ = 0;
+    if (file_) {
+        // A read error ends the file, as it ends fgets.
+        rawLen_ = std::fread(raw_, 1, chunk_, file_.get());
+    } else {
+        rawLen_ = std::min(chunk_, memoryLeft_);
+        if (rawLen_ > 0) std::memcpy(raw_, memory_, rawLen_);
+        memory_ += rawLen_;
+        memoryLeft_ -= rawLen_;
+    }
+    return rawLen_ > 0;
+}
+
+int ScriptReader::peekRaw() {
+    if (rawPos_ == rawLen_ && !refill()) return EOF;
+    return raw_[rawPos_];
+}
+
+int ScriptReader::nextByte() {
+    if (ended_) return EOF;
+    int c = peekRaw();
+    if (c == EOF || c == kCtrlZ) {
+        ended_ = true;  // nothing behind Ctrl-Z is ever read
+        return EOF;
+    }
+    ++rawPos_;
+    // Only CR LF becomes LF. The CR has been consumed, so a refill for the
+    // peek (CR as the chunk's last byte) loses nothing.
+    if (c == '\r' && peekRaw() == '\n') {
+        ++rawPos_;
+        return '\n';
+    }
+    return c;
+}
+
+bool ScriptReader::readPiece(char* buffer, std::size_t limit) {
+    std::size_t length = 0;
+    while (length + 1 < limit) {
+        const int c = nextByte();
+        if (c == EOF) break;
+        buffer[length++] = static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    buffer[length] = '\0';
+    return length > 0;
+}
+
+bool ScriptReader::readMagicLine() {
+    char header[kHeaderLimit];
+    return readPiece(header, sizeof header) && std::strcmp(header, kMagicLine) == 0;
+}
+
+bool ScriptReader::readLine(ScriptLine& line) {
+    if (!readPiece(line_, sizeof line_)) return false;
+    line = splitLine(line_);
+    return true;
+}
+
+ScriptLine splitLine(char* text) {
+    ScriptLine line;
+    char* p = text;
+    line.keyword = nextToken(p);
+    if (line.keyword) line.argument = nextToken(p);
+    return line;
+}
+
+bool keywordEquals(const char* token, const char* keyword) {
+    auto fold = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; };
+    for (;; ++token, ++keyword) {
+        const unsigned char a = static_cast<unsigned char>(*token);
+        const unsigned char b = static_cast<unsigned char>(*keyword);
+        if (fold(a) != fold(b)) return false;
+        if (a == '\0') return true;
+    }
+}
+
+std::int32_t parseNumber(const char* text) {
+    const char* p = text;
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') ++p;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    // Magnitude in 64 bits, capped just past the 32-bit range.
+    constexpr std::int64_t kCap = std::int64_t{INT32_MAX} + 1;
+    std::int64_t magnitude = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        magnitude = std::min(magnitude * 10 + (*p - '0'), kCap);
+    }
+    if (negative) return static_cast<std::int32_t>(-magnitude);  // -2^31 fits
+    return static_cast<std::int32_t>(std::min<std::int64_t>(magnitude, INT32_MAX));
+}

@@ -1,0 +1,43 @@
+// The script runner behind Script Exec.: choose a file, check its magic line,
+// confirm, then carry out its commands line by line. It reaches the window,
+// the dialogs, the clock and the command interpreter only through ScriptHost,
+// so it builds and is tested without the Windows API.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "load/load_block.h"
+
+class ScriptReader;
+
+struct ScriptHost {
+    virtual ~ScriptHost() = default;
+
+    enum class Choice { Chosen, Cancelled, Failed };
+    // The open-file dialog. On Failed, `path` holds whatever the dialog left
+    // (possibly only a file name) for the error message.
+    virtual Choice chooseFile(std::string& path) = 0;
+    // Shows string `stringId` in the status line.
+    virtual void showStatus(int stringId) = 0;
+    // The text of string `stringId` from the string table.
+    virtual std::string loadString(int stringId) = 0;
+    // A modal box owned by the main window; `style` and the answer use the
+    // values of box_styles.h.
+    virtual int messageBox(const char* text, int captionId, unsigned style) = 0;
+    // Pauses the thread; counts past the platform's 32-bit limit are served in full.
+    virtual void sleepMilliseconds(std::uint64_t milliseconds) = 0;
+    // Hands `command` to the command interpreter and waits until it ends.
+    virtual void runCommand(const char* command) = 0;
+};
+
+// A whole run. Returns 0 when the script ran to its end ("end", "asktoquit",
+// end of file), 1 when no script ran or it stopped on an error.
+int runScript(ScriptHost& host, LoadBlock& load, BlockAllocator& allocator, int physicalMode);
+
+// The run from the magic line on, over a reader that is already open.
+int runOpenedScript(ScriptHost& host, ScriptReader& reader, LoadBlock& load,
+                    BlockAllocator& allocator, int physicalMode);
+
+// String 38's text with the path put in place of its %s ("%%" gives "%");
+// nothing else in the text is interpreted, and the path may be of any length.
+std::string formatLoadFailure(const std::string& format, const std::string& path);
