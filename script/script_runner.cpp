@@ -29,10 +29,6 @@ std::uint64_t bytesOf(std::int32_t number, Unit unit) {
     return number < 0 ? UINT64_MAX : static_cast<std::uint64_t>(number);
 }
 
-// The line end stays on a last token; cmd would stop at it anyway, and with it
-// stripped the same command runs under every interpreter. A command that is
-// empty then is not handed over: an empty command line starts an interactive
-// interpreter that would wait for input forever.
 struct Allocation {
     const char* keyword;
     Unit unit;
@@ -53,6 +49,10 @@ const Allocation* allocationCommand(const char* keyword) {
     return nullptr;
 }
 
+// The line end stays on a last token; cmd would stop at it anyway, and with it
+// stripped the same command runs under every interpreter. A command that is
+// empty then is not handed over: an empty command line starts an interactive
+// interpreter that would wait for input forever.
 void runCommand(ScriptHost& host, const char* argument) {
     host.showStatus(IDS_EXTERNAL_COMMAND);
     if (!argument) return;
