@@ -65,12 +65,16 @@ int ScriptReader::nextByte() {
 }
 
 bool ScriptReader::readPiece(char* buffer, std::size_t limit) {
+    lineNumber_ = linesEnded_ + 1;
     std::size_t length = 0;
     while (length + 1 < limit) {
         const int c = nextByte();
         if (c == EOF) break;
         buffer[length++] = static_cast<char>(c);
-        if (c == '\n') break;
+        if (c == '\n') {
+            ++linesEnded_;
+            break;
+        }
     }
     buffer[length] = '\0';
     return length > 0;

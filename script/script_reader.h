@@ -46,6 +46,10 @@ public:
     // NUL bytes of its own; its usable text ends at the first. 2 <= limit <= kLineLimit.
     bool readPiece(char* buffer, std::size_t limit);
 
+    // The line of the file that the last piece read belongs to (the magic line
+    // is 1): the pieces of an over-long line share their line's number.
+    unsigned lineNumber() const { return lineNumber_; }
+
 private:
     struct FileCloser {
         void operator()(std::FILE* file) const { std::fclose(file); }
@@ -64,6 +68,8 @@ private:
     std::size_t rawPos_ = 0;
     std::size_t rawLen_ = 0;
     bool ended_ = false;  // end of data or Ctrl-Z seen: nothing more is read
+    unsigned linesEnded_ = 0;  // LFs read so far
+    unsigned lineNumber_ = 0;
     char line_[kLineLimit];
 };
 

@@ -66,7 +66,8 @@ void pause(ScriptHost& host, const char* argument) {
     const std::int32_t seconds = numberOf(argument);
     // Formed in 64 bits so that long pauses are not cut short; negative: none.
     host.sleepMilliseconds(seconds > 0 ? static_cast<std::uint64_t>(seconds) * 1000 : 0);
-    host.showStatus(IDS_EXECUTE);
+    // A pause cut short by a stop does not claim to go on.
+    if (!host.stopRequested()) host.showStatus(IDS_EXECUTE);
 }
 }  // namespace
 
@@ -106,20 +107,35 @@ int runOpenedScript(ScriptHost& host, ScriptReader& reader, LoadBlock& load,
     }
 
     bool scriptAllocated = false;  // a block taken by this run is held
+    // A stopped run gives back what it holds, as its release command would.
+    auto stopped = [&] {
+        if (!host.stopRequested()) return false;
+        if (scriptAllocated) {
+            host.showStatus(IDS_FREEING);
+            releaseBlock(load, allocator, physicalMode);
+        }
+        return true;
+    };
     ScriptLine line;
-    while (reader.readLine(line)) {
+    for (;;) {
+        if (stopped()) return kScriptStopped;
+        if (!reader.readLine(line)) break;
         const char* keyword = line.keyword;
         if (!keyword) continue;
         const char* argument = line.argument;
+        host.beginLine(reader.lineNumber(), keyword);
 
         if (keywordEquals(keyword, "run")) {
             runCommand(host, argument);
+            if (stopped()) return kScriptStopped;
         } else if (keywordEquals(keyword, "sleep")) {
             pause(host, argument);
+            if (stopped()) return kScriptStopped;
         } else if (keywordEquals(keyword, "#")) {
             // a comment
         } else if (keywordEquals(keyword, "popup")) {
             host.messageBox(argument ? argument : "", IDS_INFORMATION, kOk | kIconInformation);
+            if (stopped()) return kScriptStopped;
         } else if (const Allocation* command = allocationCommand(keyword)) {
             host.showStatus(command->statusId);
             if (allocateBlock(load, allocator, physicalMode,

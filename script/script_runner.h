@@ -28,10 +28,21 @@ struct ScriptHost {
     virtual void sleepMilliseconds(std::uint64_t milliseconds) = 0;
     // Hands `command` to the command interpreter and waits until it ends.
     virtual void runCommand(const char* command) = 0;
+    // Asked before each line and after each pause, command and pop-up: true
+    // ends the run there. The window never asks to stop.
+    virtual bool stopRequested() { return false; }
+    // The line about to be carried out: its number in the file (the magic
+    // line is 1) and its first token.
+    virtual void beginLine(unsigned /*lineNumber*/, const char* /*keyword*/) {}
 };
 
+// The result of a run that ended because the host asked to stop; the block
+// that the run took, if it still held one, has been released.
+constexpr int kScriptStopped = 2;
+
 // A whole run. Returns 0 when the script ran to its end ("end", "asktoquit",
-// end of file), 1 when no script ran or it stopped on an error.
+// end of file), 1 when no script ran or it stopped on an error, kScriptStopped
+// when the host asked to stop.
 int runScript(ScriptHost& host, LoadBlock& load, BlockAllocator& allocator, int physicalMode);
 
 // The run from the magic line on, over a reader that is already open.

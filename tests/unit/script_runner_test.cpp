@@ -249,4 +249,65 @@ TEST(ScriptRunner, FileIsClosedOnEveryWayOut) {
     run("EVKScript\n", 0, {kIdNo});
     EXPECT_EQ(openFiles(), before);
 }
+// Asks to stop once an entry starting with `trigger` has been logged, and logs
+// the lines it is told about.
+class StoppingHost : public FakeHost {
+public:
+    StoppingHost(Log& log, std::string trigger) : FakeHost(log), log_(log), trigger_(std::move(trigger)) {}
+    bool stopRequested() override {
+        for (const std::string& entry : log_) {
+            if (entry.rfind(trigger_, 0) == 0) return true;
+        }
+        return false;
+    }
+    void beginLine(unsigned lineNumber, const char* keyword) override {
+        log_.push_back("line " + std::to_string(lineNumber) + " " + keyword);
+    }
+
+private:
+    Log& log_;
+    std::string trigger_;
+};
+
+TEST(ScriptRunner, StopsBetweenLinesAndGivesBackItsBlock) {
+    const std::string piece = "# " + std::string(1021, 'x');  // the first 1,023 bytes of line 5
+    const struct {
+        std::string body;
+        int physicalMode;
+        std::string trigger;
+        Log expected;
+        int result;
+    } cases[] = {
+        {"# a\n\nsleep 1\n" + piece + "sleep 7\r\nend \n", 0, "never",
+         {"line 2 #", "line 3 \n", "line 4 sleep", "status 45", "sleep 1000", "status 1", "line 5 #", "line 5 sleep",
+          "status 45", "sleep 7000", "status 1", "line 6 end", "status 51"}, 0},
+        {"mallocate 1\nsleep 5\nsleep 6\n", 0, "sleep 5000",
+         {"line 2 mallocate", "status 22", "take 1048576", "line 3 sleep", "status 45", "sleep 5000", "status 25",
+          "free #1"}, kScriptStopped},
+        {"mallocate 1\nsleep 5\n", 1, "sleep",
+         {"line 2 mallocate", "status 22", "heap", "heap-take 1048576", "resident 1048576", "line 3 sleep",
+          "status 45", "sleep 5000", "status 25", "destroy #1"}, kScriptStopped},
+        {"mallocate 1\nsleep 5\n", 0, "take",
+         {"line 2 mallocate", "status 22", "take 1048576", "status 25", "free #1"}, kScriptStopped},
+        {"mallocate 1\nrelease \nsleep 5\nrelease \n", 0, "sleep",
+         {"line 2 mallocate", "status 22", "take 1048576", "line 3 release", "status 25", "free #1", "line 4 sleep",
+          "status 45", "sleep 5000"}, kScriptStopped},
+        {"run a\nrun b\n", 0, "run a", {"line 2 run", "status 44", "run a"}, kScriptStopped},
+        {"popup Hi\npopup Ho\n", 0, "box Hi", {"line 2 popup", box("Hi\n", 47, 0x40)}, kScriptStopped},
+        {"sleep 1\n", 0, "box S42", {}, kScriptStopped},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body.substr(0, 60));
+        Outcome r;
+        StoppingHost host(r.log, c.trigger);
+        FakeAllocator allocator(r.log);
+        host.path = writeScript("EVKScript\n" + c.body);
+        r.result = runScript(host, r.load, allocator, c.physicalMode);
+        std::filesystem::remove(host.path);
+        ASSERT_FALSE(r.log.empty());
+        EXPECT_EQ(r.log.front(), kConfirm);
+        EXPECT_EQ(Log(r.log.begin() + 1, r.log.end()), c.expected);
+        EXPECT_EQ(r.result, c.result);
+    }
+}
 }  // namespace

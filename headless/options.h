@@ -1,0 +1,28 @@
+// The command line of torvane-run.
+#pragma once
+#include <string>
+
+struct Options {
+    std::string script;
+    bool yes = false;          // run without asking
+    bool physical = false;     // blocks resident at once, one mapping/heap each
+    bool accessLoad = false;   // rewrite the block every 50 ms while waiting
+    bool waitPopups = false;   // a pop-up waits for Enter
+};
+
+enum class Parsed { Run, Help, UsageError };
+
+struct ParsedCommandLine {
+    Parsed outcome = Parsed::UsageError;
+    Options options;
+    std::string error;  // for UsageError
+};
+
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv);
+
+// The --help text: options, output and exit statuses (no final line end).
+extern const char kHelpText[];
+
+// The folder part of a script's path, where its external commands start;
+// empty when the path names none (the current directory).
+std::string folderOf(const std::string& path);

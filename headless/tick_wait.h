@@ -1,0 +1,42 @@
+// Waiting in 50 ms ticks: the console host's pauses, commands and pop-ups
+// run the access load's passes on each tick and look for Ctrl-C in between,
+// as the window's timer ticks arrive while it waits in a box.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+constexpr std::uint32_t kTickMilliseconds = 50;
+
+// Something waited for: a command, a line of input, or nothing (a pause).
+struct Awaited {
+    virtual ~Awaited() = default;
+    // Waits at most `milliseconds`; true once the awaited thing has ended.
+    virtual bool waitUpTo(std::uint32_t milliseconds) = 0;
+};
+
+struct TickClock {
+    virtual ~TickClock() = default;
+    virtual std::uint64_t nowMilliseconds() = 0;
+};
+
+// The steady clock, for real waits.
+TickClock& steadyClock();
+
+// A pause: waits the time it is given and never ends by itself.
+struct Pause final : Awaited {
+    bool waitUpTo(std::uint32_t milliseconds) override;
+};
+
+struct WaitRules {
+    std::optional<std::uint64_t> limitMilliseconds;  // none: until it ends
+    bool stopEndsWait = true;  // false: a stop is noticed only once it has ended
+};
+
+enum class WaitEnd { Ended, TimeUp, Stopped };
+
+// Waits for `awaited`, calling `onTick` every 50 ms. Ticks do not pile up: a
+// tick that takes longer than the period puts the next one a full period
+// after it, so slow passes lower the rate.
+WaitEnd waitInTicks(Awaited& awaited, TickClock& clock, const WaitRules& rules,
+                    const std::function<bool()>& stopRequested, const std::function<void()>& onTick);

@@ -1,0 +1,68 @@
+// The portable string table and the one-line form of texts.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "headless/log_line.h"
+#include "shell/resource_ids.h"
+#include "shell/string_table.h"
+
+namespace {
+
+TEST(StringTable, ChoosesTheLanguageLikeTheLocaleVariables) {
+    const struct {
+        const char *lcAll, *lcMessages, *lang;
+        TextLanguage expected;
+    } cases[] = {
+        {nullptr, nullptr, nullptr, TextLanguage::English},
+        {nullptr, nullptr, "ja_JP.UTF-8", TextLanguage::Japanese},
+        {"", "", "ja", TextLanguage::Japanese},
+        {"C", nullptr, "ja_JP.UTF-8", TextLanguage::English},
+        {nullptr, "en_US.UTF-8", "ja_JP.UTF-8", TextLanguage::English},
+        {"ja_JP.eucJP", "C", "C", TextLanguage::Japanese},
+        {nullptr, nullptr, "jv_ID", TextLanguage::English},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.lcAll ? c.lcAll : "-") + "/" + (c.lcMessages ? c.lcMessages : "-") + "/" +
+                     (c.lang ? c.lang : "-"));
+        EXPECT_EQ(languageOfLocale(c.lcAll, c.lcMessages, c.lang), c.expected);
+    }
+}
+
+TEST(StringTable, GivesEachColumnOfTheSingleSource) {
+    EXPECT_STREQ(tableText(IDS_ALLOC_FAILED_DOT, TextLanguage::English), "Allocation failed.");
+    EXPECT_STREQ(tableText(IDS_ALLOC_FAILED_DOT, TextLanguage::Japanese), "メモリーを確保できません。");
+    // The one entry whose neutral text differs: the English column, not the neutral one.
+    EXPECT_STREQ(tableText(IDS_ABOUT_CAPTION, TextLanguage::English), "About the Torvane...");
+    EXPECT_STREQ(tableText(IDS_ABOUT_CAPTION, TextLanguage::Japanese), "「Torvane」について");
+    EXPECT_STREQ(tableText(37, TextLanguage::English), "");
+    for (int id = 1; id <= 55; ++id) {
+        if (id == 37) continue;
+        EXPECT_STRNE(tableText(id, TextLanguage::English), "") << id;
+        EXPECT_STRNE(tableText(id, TextLanguage::Japanese), "") << id;
+    }
+}
+
+TEST(LogLine, KeepsEachEventOnOneLine) {
+    const struct {
+        std::string text, expected;
+    } cases[] = {
+        {"Starting\n", "Starting"},
+        {"a\nb\n\n", "a\\nb\\n"},
+        {"tab\there\r", "tab\\there\\r"},
+        {std::string("x\x01\x7Fy", 4), "x\\x01\\x7Fy"},
+        {"情報: 確保", "情報: 確保"},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(oneLine(c.text), c.expected);
+}
+
+TEST(LogLine, PutsTimeAndFiguresBeforeTheEvent) {
+    MemoryFigures figures;
+    figures.residentBytes = 3 * 1048576 + 104858;
+    figures.availableBytes = 0;
+    EXPECT_EQ(formatLogLine({2025, 6, 1, 4, 3, 7, 12}, figures, "status", "Pause"),
+              "2025-06-01 04:03:07.012  rss=3.1MiB  commit=?  avail=0.0MiB  status   Pause");
+}
+
+}  // namespace
