@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "load/load_state.h"
 #include "script_command.h"
@@ -15,27 +16,39 @@
 
 namespace {
 
+// The longest path the system hands out, in characters.
+constexpr DWORD kPathCapacity = 32768;
+
 class WinScriptHost final : public ScriptHost {
 public:
     WinScriptHost(HWND owner, HWND status) : owner_(owner), status_(status) {}
 
     Choice chooseFile(std::string& path) override {
-        char file[256] = "";
+        // Room for any path the dialog can return: a long path then opens, or
+        // fails to open with its name shown, instead of failing in the dialog.
+        std::vector<char> file(kPathCapacity, '\0');
         char fileTitle[MAX_PATH] = "";
         OPENFILENAMEA ofn = {};
         ofn.lStructSize = sizeof ofn;
         ofn.hwndOwner = owner_;
         ofn.lpstrFilter = "EVK Script File\0*.evk\0All file\0*.*\0";
         ofn.nFilterIndex = 1;
-        ofn.lpstrFile = file;
-        ofn.nMaxFile = sizeof file;
-        // Not shown by the dialog; it names the file when the path does not fit.
+        ofn.lpstrFile = file.data();
+        ofn.nMaxFile = kPathCapacity;
+        // Not shown by the dialog; it names the file should the dialog fail.
         ofn.lpstrFileTitle = fileTitle;
         ofn.nMaxFileTitle = sizeof fileTitle;
         ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
         if (GetOpenFileNameA(&ofn)) {
-            path = file;
-            return path.empty() ? Choice::Cancelled : Choice::Chosen;
+            path = file.data();
+            if (path.empty()) return Choice::Cancelled;
+            // Windows' dialog leaves the current folder at the script's, where
+            // "run" looks for its commands; Wine's does not when a whole path
+            // is typed, so the folder is entered here (a no-op on Windows).
+            if (ofn.nFileOffset > 0 && ofn.nFileOffset < path.size()) {
+                SetCurrentDirectoryA(path.substr(0, ofn.nFileOffset).c_str());
+            }
+            return Choice::Chosen;
         }
         if (CommDlgExtendedError() == 0) return Choice::Cancelled;
         path = fileTitle;

@@ -2,8 +2,12 @@
 
 #include <psapi.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
+
+#include "expected.h"
 
 std::string productPath;
 bool japanese = false;
@@ -125,6 +129,7 @@ std::string iconName(UINT64 icon, const Inside& inside) {
     if (icon == inside.iconInformation) return "information";
     if (icon == inside.iconWarning) return "warning";
     if (icon == inside.iconError) return "error";
+    if (icon == inside.iconQuestion) return "question";
     return "other";
 }
 
@@ -257,6 +262,7 @@ Inside Product::inside(HWND via) const {
     in.iconInformation = s.iconInformation;
     in.iconWarning = s.iconWarning;
     in.iconError = s.iconError;
+    in.iconQuestion = s.iconQuestion;
     in.popups.assign(s.popupText, s.popupText + s.popupCount);
     in.items.assign(s.items, s.items + s.itemCount);
     return in;
@@ -294,3 +300,89 @@ std::string toCodePage(const char* utf8, UINT codePage) {
 std::string T(const Tr& text) { return japanese ? toCodePage(text.ja, 932) : text.en; }
 
 std::string megabytes(int count) { return std::to_string(count) + "MB"; }
+
+// ---- Checks shared by the suites ------------------------------------------------
+
+std::vector<HWND> children(HWND parent) {
+    std::vector<HWND> list;
+    for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) list.push_back(c);
+    return list;
+}
+
+HWND statusLine(const Product& p) {
+    const std::vector<HWND> list = children(p.main);
+    return list.size() > kStatusLineRow ? list[kStatusLineRow] : nullptr;
+}
+
+HWND statusLabel(const Product& p) {
+    const std::vector<HWND> list = children(p.main);
+    return list.size() > kStatusLabelRow ? list[kStatusLabelRow] : nullptr;
+}
+
+bool enabled(const Product& p, int id) { return IsWindowEnabled(p.control(id)) != 0; }
+
+std::string join(const std::vector<std::string>& texts) {
+    std::string all;
+    for (const std::string& t : texts) all += (all.empty() ? "" : " | ") + t;
+    return all;
+}
+
+void startToMainWindow(Product& p, bool physical) {
+    if (physical) {
+        HWND notice = p.waitBox(nullptr, kStartMs);
+        require(notice, "the physical-mode notice appears");
+        p.answer(notice, IDOK);
+    }
+    require(p.waitMainWindow(), "the main window appears");
+    p.settle();
+}
+
+void quitAndExpectStatus0(Product& p) {
+    p.command(kMenuQuit);
+    checkExit(p, 0, "menu Quit ends the program with status 0");
+}
+
+void checkPanel(const Product& p, const PanelState& s, const std::string& when, HWND via) {
+    const Inside in = p.inside(via);  // first: whatever the product was doing is done
+    std::string wrong;
+    auto expect = [&](bool ok, const char* prefix, int id) {
+        if (!ok) wrong.append(prefix).append(std::to_string(id));
+    };
+    for (int id : kSizeControls) expect(enabled(p, id) == s.sizeControls, " ", id);
+    expect(enabled(p, kFreeMemory) == s.freeMemory, " ", kFreeMemory);
+    expect(enabled(p, kQuit) == s.quit, " ", kQuit);
+    expect(enabled(p, kAllocTest) == s.tools, " ", kAllocTest);
+    expect(enabled(p, kScript) == s.tools, " ", kScript);
+    for (UINT id : {kMenuAllocTest, kMenuScript, kMenuQuit, kMenuHomepage, kMenuAbout}) {
+        const ProbeMenuItem* item = in.item(id);
+        const bool wantGrayed = ((id == kMenuAllocTest || id == kMenuScript) && !s.menuTools) ||
+                                (id == kMenuQuit && !s.menuQuit);
+        const UINT state = item ? item->state : MF_DISABLED;  // a missing item is never right
+        expect(wantGrayed ? (state & MF_GRAYED) != 0 : (state & (MF_GRAYED | MF_DISABLED)) == 0, " menu ", id);
+    }
+    check(wrong.empty(), std::string("panel is ") + s.name + " " + when + (wrong.empty() ? "" : "; wrong:" + wrong));
+}
+
+namespace {
+std::string sortedButtons(std::vector<int> ids) {
+    std::sort(ids.begin(), ids.end());
+    std::string all;
+    for (int id : ids) all += std::to_string(id) + " ";
+    return all;
+}
+}  // namespace
+
+Box checkBox(const Product& p, HWND window, HWND owner, const char* icon, std::vector<int> buttons,
+             const std::string& name) {
+    const Inside in = p.inside(window);  // first: the box is past its set-up once its loop answers
+    const Box box = readBox(window);
+    check(box.owner == owner, name + (owner ? " is owned by the main window" : " has no owner"));
+    checkText(iconName(box.icon, in), icon, name + " icon");
+    checkText(sortedButtons(box.buttons), sortedButtons(buttons), name + " buttons");
+    return box;
+}
+
+void dismiss(const Product& p, HWND box, int button, const std::string& name) {
+    p.answer(box, button);
+    check(waitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, kActionMs), name + " closes");
+}

@@ -77,12 +77,12 @@ Box readBox(HWND window);
 struct Inside {
     UINT codePage = 0;
     LANGID uiLanguage = 0;
-    UINT64 iconInformation = 0, iconWarning = 0, iconError = 0;
+    UINT64 iconInformation = 0, iconWarning = 0, iconError = 0, iconQuestion = 0;
     std::vector<std::string> popups;
     std::vector<ProbeMenuItem> items;
     const ProbeMenuItem* item(UINT id) const;
 };
-// "information", "warning", "error", "none" or "other".
+// "information", "warning", "error", "question", "none" or "other".
 std::string iconName(UINT64 icon, const Inside& inside);
 
 // ---- The program under test --------------------------------------------------
@@ -144,3 +144,24 @@ std::string toCodePage(const char* utf8, UINT codePage);
 // The expected text as the product shows it in this run's language.
 std::string T(const Tr& text);
 std::string megabytes(int count);  // "%dMB"
+
+// ---- Checks shared by the suites ------------------------------------------------
+
+struct PanelState;  // expected.h
+
+std::vector<HWND> children(HWND parent);
+HWND statusLine(const Product& p);
+HWND statusLabel(const Product& p);  // the "Status" label over it
+bool enabled(const Product& p, int id);
+std::string join(const std::vector<std::string>& texts);  // "a | b | c"
+
+// Starts the program and gets it to its main window, past the physical-mode notice.
+void startToMainWindow(Product& p, bool physical);
+void quitAndExpectStatus0(Product& p);
+// Enabled states of the panel's groups, and the gray state of the menu items.
+// `via`: a box or dialog that is open, whose modal loop answers the probe.
+void checkPanel(const Product& p, const PanelState& s, const std::string& when, HWND via = nullptr);
+// Checks what every box shows besides its texts; returns it for those.
+Box checkBox(const Product& p, HWND window, HWND owner, const char* icon, std::vector<int> buttons,
+             const std::string& name);
+void dismiss(const Product& p, HWND box, int button, const std::string& name);

@@ -50,6 +50,21 @@ constexpr Tr accessLoadOff{"Access Load: OFF", "自動アクセス負荷：Ｏ�
 constexpr Tr accessLoadOn{"Access Load: ON", "自動アクセス負荷：ＯＮ"};
 constexpr Tr generateAccessLoad{"Generate Access Load", "アクセス負荷発生"};
 constexpr char selfCheckCaption[] = "Self-check failed";
+// The script runner's texts.
+constexpr Tr scriptRunning{"Script Running", "スクリプト実行中"};
+constexpr Tr loadFailed{"Failed to load %s.", "%sの読み込みに失敗しました。"};  // %s: the path
+constexpr Tr error{"Error", "エラー"};
+constexpr Tr notEvk{"This is not an EVK file.", "このファイルはＥＶＫスクリプトファイルではありません。"};
+constexpr Tr illegalFile{"Illegal file", "不正なファイル"};
+constexpr Tr confirmScript{"Would you like to execute the script?", "スクリプトを実行しますか？"};
+constexpr Tr confirmCaption{"Confirmation of execution", "実行の確認"};
+constexpr Tr externalCommand{"External command", "外部コマンド実行"};
+constexpr Tr pause{"Pause", "一時停止中"};
+constexpr Tr information{"Information", "情報"};
+constexpr Tr memoryAllocating{"Memory allocating", "メモリ確保中"};
+constexpr Tr allocationFailedDot{"Allocation failed.", "メモリーを確保できません。"};
+constexpr Tr cannotFree{"Cannot free unallocated memory block.", "確保されていないメモリを解放することはできません。"};
+constexpr Tr completed{"Completed", "実行終了"};
 }  // namespace text
 
 // Control identifiers, as the panel numbers them.
@@ -97,7 +112,8 @@ constexpr ControlRow kControls[] = {
     {18, "button", text::accessLoadOff, 220, 10, 200, 30, false},
     {20, "button", text::generateAccessLoad, 220, 40, 200, 30, false},
 };
-constexpr int kStatusLineRow = 17;  // the status line has no identifier of its own
+constexpr int kStatusLabelRow = 16;  // neither the "Status" label
+constexpr int kStatusLineRow = 17;  // nor the status line has an identifier of its own
 
 // Menu 103, in order; a separator has identifier 0 and no text.
 constexpr Tr kPopups[] = {{"&Program", "プログラム(&P)"}, {"&Help", "ヘルプ(&H)"}};
@@ -119,7 +135,9 @@ constexpr MenuRow kMenu[] = {
 struct PanelState {
     const char* name;
     bool sizeControls, freeMemory, quit, tools, menuTools;
+    bool menuQuit = true;
 };
 constexpr PanelState kIdle{"idle", true, false, true, true, true};
 constexpr PanelState kHolding{"holding", false, true, true, false, false};
 constexpr PanelState kTesting{"allocation test running", false, false, false, true, false};
+constexpr PanelState kScriptRunning{"script running", false, false, false, false, false, false};

@@ -1,6 +1,6 @@
 // End-to-end checks of torvane.exe: started as a user would start it, driven
 // through its buttons and menu commands, and judged by what it shows.
-//   torvane_e2e <torvane.exe> shell|ja|load|limits
+//   torvane_e2e <torvane.exe> shell|ja|load|limits|script
 #include <windows.h>
 
 #include <algorithm>
@@ -13,45 +13,11 @@
 
 #include "driver.h"
 #include "expected.h"
+#include "script_checks.h"
 
 namespace {
 
 constexpr SIZE_T kMB = 1024 * 1024;
-
-std::vector<HWND> children(HWND parent) {
-    std::vector<HWND> list;
-    for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) list.push_back(c);
-    return list;
-}
-
-HWND statusLine(const Product& p) {
-    const std::vector<HWND> list = children(p.main);
-    return list.size() > kStatusLineRow ? list[kStatusLineRow] : nullptr;
-}
-
-bool enabled(const Product& p, int id) { return IsWindowEnabled(p.control(id)) != 0; }
-
-std::string join(const std::vector<std::string>& texts) {
-    std::string all;
-    for (const std::string& t : texts) all += (all.empty() ? "" : " | ") + t;
-    return all;
-}
-
-// Starts the program and gets it to its main window, past the physical-mode notice.
-void startToMainWindow(Product& p, bool physical) {
-    if (physical) {
-        HWND notice = p.waitBox(nullptr, kStartMs);
-        require(notice, "the physical-mode notice appears");
-        p.answer(notice, IDOK);
-    }
-    require(p.waitMainWindow(), "the main window appears");
-    p.settle();
-}
-
-void quitAndExpectStatus0(Product& p) {
-    p.command(kMenuQuit);
-    checkExit(p, 0, "menu Quit ends the program with status 0");
-}
 
 // ---- Window, panel and menu ---------------------------------------------------
 
@@ -68,27 +34,6 @@ void checkMenu(const Inside& in) {
         if (want.id == 0) check(got.state & MF_SEPARATOR, name + " is a separator");
         else checkText(got.text, T(want.caption), name + " text");
     }
-}
-
-// Enabled states of the panel's groups, and the gray state of the tools' menu items.
-void checkPanel(const Product& p, const PanelState& s, const std::string& when, HWND via = nullptr) {
-    const Inside in = p.inside(via);  // first: whatever the product was doing is done
-    std::string wrong;
-    auto expect = [&](bool ok, const char* prefix, int id) {
-        if (!ok) wrong.append(prefix).append(std::to_string(id));
-    };
-    for (int id : kSizeControls) expect(enabled(p, id) == s.sizeControls, " ", id);
-    expect(enabled(p, kFreeMemory) == s.freeMemory, " ", kFreeMemory);
-    expect(enabled(p, kQuit) == s.quit, " ", kQuit);
-    expect(enabled(p, kAllocTest) == s.tools, " ", kAllocTest);
-    expect(enabled(p, kScript) == s.tools, " ", kScript);
-    for (UINT id : {kMenuAllocTest, kMenuScript, kMenuQuit, kMenuHomepage, kMenuAbout}) {
-        const ProbeMenuItem* item = in.item(id);
-        const bool wantGrayed = (id == kMenuAllocTest || id == kMenuScript) && !s.menuTools;
-        const UINT state = item ? item->state : MF_DISABLED;  // a missing item is never right
-        expect(wantGrayed ? (state & MF_GRAYED) != 0 : (state & (MF_GRAYED | MF_DISABLED)) == 0, " menu ", id);
-    }
-    check(wrong.empty(), std::string("panel is ") + s.name + " " + when + (wrong.empty() ? "" : "; wrong:" + wrong));
 }
 
 void checkMainWindowAndControls(const Product& p) {
@@ -156,29 +101,6 @@ void sizeButtons() {
 }
 
 // ---- Message boxes --------------------------------------------------------------
-
-std::string sortedButtons(std::vector<int> ids) {
-    std::sort(ids.begin(), ids.end());
-    std::string all;
-    for (int id : ids) all += std::to_string(id) + " ";
-    return all;
-}
-
-// Checks what every box shows besides its texts; returns it for those.
-Box checkBox(const Product& p, HWND window, HWND owner, const char* icon, std::vector<int> buttons,
-             const std::string& name) {
-    const Inside in = p.inside(window);  // first: the box is past its set-up once its loop answers
-    const Box box = readBox(window);
-    check(box.owner == owner, name + (owner ? " is owned by the main window" : " has no owner"));
-    checkText(iconName(box.icon, in), icon, name + " icon");
-    checkText(sortedButtons(box.buttons), sortedButtons(buttons), name + " buttons");
-    return box;
-}
-
-void dismiss(const Product& p, HWND box, int button, const std::string& name) {
-    p.answer(box, button);
-    check(waitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); }, kActionMs), name + " closes");
-}
 
 void infoBoxes() {
     Product p;
@@ -599,13 +521,24 @@ const Suite kSuites[] = {
      {{"window, controls and menu", windowAndPanel},
       {"About and home-page boxes", infoBoxes},
       {"the /p switch", startupSwitches},
-      {"access-load captions and the test's warning", toggleCaptions}}},
+      {"access-load captions and the test's warning", toggleCaptions},
+      {"a script's boxes and statuses", scriptJapanese}}},
     {"load", 180,
      {{"load engine, normal mode", [] { loadEngine(false); }},
       {"load engine, physical mode", [] { loadEngine(true); }}}},
     {"limits", 300,
      {{"allocation test, normal mode", [] { allocationTest(false); }},
       {"allocation test, physical mode", [] { allocationTest(true); }}}},
+    {"script", 240,
+     {{"the open dialog", scriptDialog},
+      {"the magic line", scriptMagicLine},
+      {"pop-ups, and the panel during a run", scriptPopups},
+      {"sleep, asktoquit and run", scriptFlow},
+      {"release and free", scriptReleases},
+      {"allocations that fail", scriptFailedAllocations},
+      {"allocations in normal mode", scriptNormalMemory},
+      {"allocations in physical mode", scriptPhysicalMemory},
+      {"the example scripts", scriptExamples}}},
 };
 
 }  // namespace
@@ -615,7 +548,7 @@ int main(int argc, char** argv) {
     for (const Suite& s : kSuites)
         if (argc == 3 && std::strcmp(argv[2], s.name) == 0) suite = &s;
     if (!suite) {
-        std::fprintf(stderr, "usage: torvane_e2e <torvane.exe> shell|ja|load|limits\n");
+        std::fprintf(stderr, "usage: torvane_e2e <torvane.exe> shell|ja|load|limits|script\n");
         return 2;
     }
     char full[MAX_PATH];

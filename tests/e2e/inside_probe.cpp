@@ -33,6 +33,7 @@ void answer(ProbeShared& out, HWND mainWindow) {
     out.iconInformation = handleValue(LoadIconA(nullptr, IDI_INFORMATION));
     out.iconWarning = handleValue(LoadIconA(nullptr, IDI_WARNING));
     out.iconError = handleValue(LoadIconA(nullptr, IDI_ERROR));
+    out.iconQuestion = handleValue(LoadIconA(nullptr, IDI_QUESTION));
     out.popupCount = 0;
     out.itemCount = 0;
     HMENU bar = mainWindow ? GetMenu(mainWindow) : nullptr;

@@ -32,7 +32,7 @@ struct ProbeShared {
     UINT codePage;
     LANGID uiLanguage;
     // The system icons as the product's process sees them.
-    UINT64 iconInformation, iconWarning, iconError;
+    UINT64 iconInformation, iconWarning, iconError, iconQuestion;
     int popupCount;
     char popupText[4][100];
     int itemCount;
