@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "allocation_steps.h"
 #include "load_state.h"
 #include "panel/control_groups.h"
 #include "panel/panel_state.h"
@@ -20,33 +21,29 @@ bool userAgrees() {
     return MessageBoxA(shell.mainWindow, textBuffer, captionBuffer, MB_ICONWARNING | MB_YESNO) == IDYES;
 }
 
-// Counts up 1 MB at a time until a step fails. Each step takes and at once
-// releases its block without writing its pages: the answer does not depend
-// on them, and writing them would make the test's cost grow with the square
-// of the limit. The limit check of allocateBlock makes the loop end even
-// where the platform never refuses a commit.
-void stepUntilRefused() {
-    // The 1 ms pause must be about 1 ms, not the default timer tick.
-    timeBeginPeriod(1);
-    heldFlag = 1;
-    while (heldFlag == 1 && targetMegabytes < INT_MAX) {
-        ++targetMegabytes;
+// The panel's view of the steps: the target display counts up, the status
+// line names each block operation, and the actual display shows the last size
+// granted.
+class PanelStepView final : public AllocationStepView {
+public:
+    void stepStarting(int) override {
         showTarget();
         showStatus(IDS_TEST_ALLOCATING);
-        if (allocateBlock(loadBlock, platformAllocator(), physicalMode, megabytesToBytes(targetMegabytes),
-                          PageTouch::Leave) != 0) {
-            showStatus(IDS_TEST_FAILED);
-            heldFlag = 0;
-            break;
-        }
-        showStatus(IDS_TEST_ALLOCATED);
-        heldFlag = 1;
-        showActual(targetMegabytes);
-        showStatus(IDS_TEST_FREEING);
-        releaseBlock(loadBlock, platformAllocator(), physicalMode);
-        Sleep(1);
     }
-    heldFlag = 0;
+    void stepRefused() override { showStatus(IDS_TEST_FAILED); }
+    void stepGranted(int megabytes) override {
+        showStatus(IDS_TEST_ALLOCATED);
+        showActual(megabytes);
+    }
+    void stepReleasing() override { showStatus(IDS_TEST_FREEING); }
+    void pause() override { Sleep(1); }
+};
+
+void runSteps() {
+    // The 1 ms pause must be about 1 ms, not the default timer tick.
+    timeBeginPeriod(1);
+    PanelStepView view;
+    stepUntilRefused(loadBlock, platformAllocator(), physicalMode, targetMegabytes, heldFlag, view);
     timeEndPeriod(1);
 }
 
@@ -64,7 +61,7 @@ void onAllocationTest() {
     if (!userAgrees()) return;
     lockPanel(true);
     targetMegabytes = 0;
-    stepUntilRefused();
+    runSteps();
     showStatus(IDS_TEST_COMPLETE);
     showResult();
     targetMegabytes = 0;
