@@ -19,6 +19,28 @@ namespace {
 // The longest path the system hands out, in characters.
 constexpr DWORD kPathCapacity = 32768;
 
+// The common dialogs are loaded when the file dialog is first needed: linked
+// at start they cost tens of milliseconds before the window shows.
+struct CommonDialogs {
+    BOOL(WINAPI* getOpenFileName)(LPOPENFILENAMEA) = nullptr;
+    DWORD(WINAPI* extendedError)() = nullptr;
+};
+
+const CommonDialogs& commonDialogs() {
+    static const CommonDialogs dialogs = [] {
+        CommonDialogs found;
+        // From the system folder only, never from the script's.
+        if (HMODULE module = LoadLibraryExA("comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+            found.getOpenFileName = reinterpret_cast<decltype(found.getOpenFileName)>(
+                reinterpret_cast<void*>(GetProcAddress(module, "GetOpenFileNameA")));
+            found.extendedError = reinterpret_cast<decltype(found.extendedError)>(
+                reinterpret_cast<void*>(GetProcAddress(module, "CommDlgExtendedError")));
+        }
+        return found;
+    }();
+    return dialogs;
+}
+
 class WinScriptHost final : public ScriptHost {
 public:
     WinScriptHost(HWND owner, HWND status) : owner_(owner), status_(status) {}
@@ -39,7 +61,9 @@ public:
         ofn.lpstrFileTitle = fileTitle;
         ofn.nMaxFileTitle = sizeof fileTitle;
         ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-        if (GetOpenFileNameA(&ofn)) {
+        const CommonDialogs& dialogs = commonDialogs();
+        if (!dialogs.getOpenFileName || !dialogs.extendedError) return Choice::Failed;
+        if (dialogs.getOpenFileName(&ofn)) {
             path = file.data();
             if (path.empty()) return Choice::Cancelled;
             // Windows' dialog leaves the current folder at the script's, where
@@ -50,7 +74,7 @@ public:
             }
             return Choice::Chosen;
         }
-        if (CommDlgExtendedError() == 0) return Choice::Cancelled;
+        if (dialogs.extendedError() == 0) return Choice::Cancelled;
         path = fileTitle;
         return Choice::Failed;
     }
