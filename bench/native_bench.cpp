@@ -1,0 +1,236 @@
+// Native benchmarks of the portable code (Google Benchmark): the access-load
+// pass against plain fills, the allocation test's loop against its pauses,
+// and the script reader against fgets and strtok. Names are
+// figure/case/series; tools/bench.sh turns the JSON into the table.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <map>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "fills.h"
+#include "load/access_load.h"
+#include "load/allocation_steps.h"
+#include "load/load_block.h"
+#include "script/script_reader.h"
+
+namespace {
+
+constexpr std::uint64_t kMiB = 1ull << 20;
+
+// The general allocator, with a commit limit of our choosing so that the
+// allocation test ends where we want it to.
+class NativeAllocator final : public BlockAllocator {
+public:
+    explicit NativeAllocator(std::uint64_t limit) : limit_(limit) {}
+    void* takeNormal(std::uint64_t bytes) override { return std::malloc(bytes); }
+    void releaseNormal(void* block) override { std::free(block); }
+    void* createHeap() override { return nullptr; }
+    void* takeFromHeap(void*, std::uint64_t) override { return nullptr; }
+    void destroyHeap(void*) override {}
+    void makeResident(void*, std::uint64_t) override {}
+    std::uint64_t commitLimit() override { return limit_; }
+
+private:
+    std::uint64_t limit_;
+};
+
+NativeAllocator& blockAllocator() {
+    static NativeAllocator allocator(UINT64_MAX);
+    return allocator;
+}
+
+// One resident block per size, shared by the pass and the fills so that all
+// write the same pages.
+LoadBlock& residentBlock(std::uint64_t bytes) {
+    static std::map<std::uint64_t, LoadBlock> blocks;
+    LoadBlock& load = blocks[bytes];
+    if (!load.block) {
+        if (allocateBlock(load, blockAllocator(), 0, bytes, PageTouch::Leave) != 0) std::abort();
+        bench::fillRuntimeMemset(load.block, bytes, 0xEE);
+    }
+    return load;
+}
+
+// Each iteration is one round in which the pass and the three fills take
+// turns over the same block (fills.h), so that drifts in the machine's load
+// hit all alike. Each entrant's GB/s is a counter, so every repetition pairs
+// the four.
+void passAgainstFills(benchmark::State& state, std::uint64_t bytes) {
+    LoadBlock& load = residentBlock(bytes);
+    AccessLoad access;
+    constexpr int kEntrants = bench::kEntrants;
+    double seconds[kEntrants] = {};
+    static int round = 0;  // across repetitions, so that the orders stay balanced
+    int rounds = 0;
+    for (auto _ : state) {
+        for (int turn = 0; turn < kEntrants; ++turn) {
+            const int entrant = bench::entrantAt(round, turn);
+            unsigned char value = static_cast<unsigned char>(access.fillByte);
+            const auto start = std::chrono::steady_clock::now();
+            if (entrant == 0) {
+                accessLoadPass(load, access, load.block);
+            } else {
+                value = static_cast<unsigned char>(100 + round * kEntrants + turn);
+                bench::kFillBaselines[entrant - 1].fill(load.block, bytes, value);
+            }
+            seconds[entrant] += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (!bench::filledWith(load.block, bytes, value)) state.SkipWithError("a fill left bytes unwritten");
+        }
+        ++round;
+        ++rounds;
+    }
+    const double gigabytes = static_cast<double>(bytes) * rounds / 1e9;
+    state.counters["GB/s|product"] = gigabytes / seconds[0];
+    for (int e = 1; e < kEntrants; ++e)
+        state.counters[std::string("GB/s|") + bench::kFillBaselines[e - 1].name] = gigabytes / seconds[e];
+}
+
+// Passes back to back over 1 GiB, as long as the peer's run allows.
+void continuousPass(benchmark::State& state) {
+    const std::uint64_t bytes = 1024 * kMiB;
+    LoadBlock& load = residentBlock(bytes);
+    AccessLoad access;
+    for (auto _ : state) accessLoadPass(load, access, load.block);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
+class QuietSteps final : public AllocationStepView {
+public:
+    void stepStarting(int) override {}
+    void stepRefused() override {}
+    void stepGranted(int) override {}
+    void stepReleasing() override {}
+    void pause() override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ++pauses;
+    }
+    int pauses = 0;
+};
+
+double meanPauseSeconds() {
+    constexpr int kSamples = 200;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kSamples; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / kSamples;
+}
+
+// The product's step loop up to a 2 GiB limit; the floor is what its pauses
+// alone cost, measured just before.
+void allocationTest(benchmark::State& state) {
+    NativeAllocator limited(2048 * kMiB);
+    double floorSeconds = 0;
+    int steps = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const double pause = meanPauseSeconds();
+        QuietSteps view;
+        LoadBlock load;
+        int megabytes = 0;
+        int held = 0;
+        state.ResumeTiming();
+        stepUntilRefused(load, limited, 0, megabytes, held, view);
+        state.PauseTiming();
+        if (megabytes != 2049 || view.pauses != 2048) state.SkipWithError("the loop did not stop at the limit");
+        floorSeconds += pause * view.pauses;
+        steps += megabytes;
+        state.ResumeTiming();
+    }
+    state.counters["floor_s"] = benchmark::Counter(floorSeconds, benchmark::Counter::kAvgIterations);
+    state.counters["steps"] = benchmark::Counter(steps, benchmark::Counter::kAvgIterations);
+}
+
+void readerLines(benchmark::State& state, std::string path) {
+    std::int64_t lines = 0;
+    for (auto _ : state) {
+        ScriptReader reader(path.c_str());
+        if (!reader.isOpen() || !reader.readMagicLine()) {
+            state.SkipWithError("script not readable");
+            break;
+        }
+        ScriptLine line;
+        while (reader.readLine(line)) {
+            benchmark::DoNotOptimize(line.keyword);
+            benchmark::DoNotOptimize(line.argument);
+            ++lines;
+        }
+    }
+    state.SetItemsProcessed(lines);
+}
+
+// The plain way: text-mode stdio, a 1,024-byte buffer and strtok.
+void fgetsLines(benchmark::State& state, std::string path) {
+    std::int64_t lines = 0;
+    char buffer[1024];
+    for (auto _ : state) {
+        std::FILE* file = std::fopen(path.c_str(), "r");
+        if (!file || !std::fgets(buffer, 256, file)) {
+            state.SkipWithError("script not readable");
+            if (file) std::fclose(file);
+            break;
+        }
+        while (std::fgets(buffer, sizeof buffer, file)) {
+            const char* keyword = std::strtok(buffer, " ");
+            const char* argument = keyword ? std::strtok(nullptr, " ") : nullptr;
+            benchmark::DoNotOptimize(keyword);
+            benchmark::DoNotOptimize(argument);
+            ++lines;
+        }
+        std::fclose(file);
+    }
+    state.SetItemsProcessed(lines);
+}
+
+// Takes --script=PATH (the reader's input) and --sustain=SECONDS out of argv
+// before Google Benchmark sees it.
+std::string takeOption(int& argc, char** argv, const char* prefix) {
+    std::string value;
+    const std::size_t length = std::strlen(prefix);
+    int kept = 0;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0 && std::strncmp(argv[i], prefix, length) == 0) {
+            value = argv[i] + length;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    return value;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string script = takeOption(argc, argv, "--script=");
+    const std::string sustain = takeOption(argc, argv, "--sustain=");
+    const int repetitions = 5;
+
+    // Rounds per repetition: about a quarter of a second or more each.
+    for (auto [megabytes, rounds] : {std::pair{64ull, 16}, std::pair{256ull, 4}, std::pair{1024ull, 2}}) {
+        const std::string name = "fill.native/" + std::to_string(megabytes) + "MiB/rounds";
+        benchmark::RegisterBenchmark(name.c_str(), passAgainstFills, megabytes * kMiB)
+            ->Iterations(rounds)->Repetitions(8)->UseRealTime();
+    }
+    benchmark::RegisterBenchmark("peer/native/product", continuousPass)
+        ->MinTime(sustain.empty() ? 5.0 : std::atof(sustain.c_str()))->Repetitions(1)->UseRealTime();
+    benchmark::RegisterBenchmark("alloctest.native/2GiB normal/product", allocationTest)
+        ->Iterations(1)->Repetitions(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+    if (!script.empty()) {
+        benchmark::RegisterBenchmark("reader/lines/product", readerLines, script)
+            ->MinTime(0.5)->Repetitions(repetitions)->UseRealTime();
+        benchmark::RegisterBenchmark("reader/lines/fgets-strtok", fgetsLines, script)
+            ->MinTime(0.5)->Repetitions(repetitions)->UseRealTime();
+    }
+
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

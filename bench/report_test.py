@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""Tests of the bench table's arithmetic and of reading the runs' outputs: a
+wrong direction or a wrong pairing would print a plausible table that lies."""
+import json
+import pathlib
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+import report  # noqa: E402
+
+
+def records(**series):
+    """(figure, case, name) -> (values, unit) for figure "f", case "c"."""
+    return {("f", "c", name): (list(values), "u") for name, values in series.items()}
+
+
+class Summaries(unittest.TestCase):
+    def test_baseline_choice_and_ratios_in_both_directions(self):
+        cases = [
+            # what, higher is better, series, baseline, median ratio, min-time ratio
+            ("rates: the fastest baseline, paired repetitions", True,
+             dict(product=[9, 10, 20], slow=[5, 5, 5], fast=[10, 10, 10]), "fast", 1.0, 2.0),
+            ("times: the quickest baseline, paired repetitions", False,
+             dict(product=[2.2, 2.4, 2.0], slow=[9, 9, 9], quick=[2, 2, 1]), "quick", 1.2, 2.0),
+            ("unequal counts: median over median", True,
+             dict(product=[4, 6], base=[2, 2, 2]), "base", 2.5, 3.0),
+        ]
+        for what, higher, series, baseline, median_ratio, min_ratio in cases:
+            with self.subTest(what):
+                row = report.summarize(records(**series), "f", "c", None, higher, [])
+                self.assertEqual(row["baseline"], baseline)
+                self.assertAlmostEqual(row["median_ratio"], median_ratio)
+                self.assertAlmostEqual(row["min_time_ratio"], min_ratio)
+
+    def test_extras_are_shown_but_never_the_baseline(self):
+        row = report.summarize(records(product=[1.0], base=[2.0], pause=[0.001]), "f", "c", None, False, ["pause"])
+        self.assertEqual(row["baseline"], "base")
+        self.assertEqual(row["extras"], [("pause", 0.001, "u")])
+
+    def test_missing_product_or_baseline_is_not_measured(self):
+        self.assertIsNone(report.summarize(records(base=[1]), "f", "c", None, True, []))
+        self.assertIsNone(report.summarize(records(product=[1]), "f", "c", ["base"], True, []))
+
+    def test_goals_in_both_directions(self):
+        for goal, ratio, met in [((">=", 0.95), 0.95, True), ((">=", 0.95), 0.94, False),
+                                 (("<=", 1.10), 1.10, True), (("<=", 1.10), 1.11, False)]:
+            with self.subTest(goal=goal, ratio=ratio):
+                self.assertEqual(report.meets(goal, ratio), met)
+
+
+class Inputs(unittest.TestCase):
+    def test_stress_ng_metrics_line(self):
+        log = (
+            "stress-ng: metrc: [1] stressor       bogo ops real time  usr time  sys time   bogo ops/s     bogo ops/s CPU used per       RSS Max\n"
+            "stress-ng: metrc: [1]                           (secs)    (secs)    (secs)   (real time) (usr+sys time) instance (%)          (KB)\n"
+            "stress-ng: metrc: [1] vm               100341     10.08      5.55      3.20      9953.23       11467.39        86.80       1050252\n"
+        )
+        self.assertAlmostEqual(report.stress_ng_gigabytes_per_second(log), 9953.23 * 1048576 / 1e9)
+        self.assertIsNone(report.stress_ng_gigabytes_per_second("stress-ng: info: [1] dispatching hogs: 1 vm\n"))
+
+    def test_run_directory(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            run = pathlib.Path(tmp)
+            (run / "wine.tsv").write_text(
+                "BENCH\tstartup\twindow visible\tproduct\t300\tms\r\n"
+                "NOTE\ttake\tsomething\nNOTE\ttake\tsomething\nnoise from the program\n")
+            (run / "native.json").write_text(json.dumps({"benchmarks": [
+                {"name": "fill.native/64MiB/rounds/iterations:16", "run_type": "iteration",
+                 "GB/s|product": 30.0, "GB/s|memset": 31.0, "real_time": 5, "time_unit": "ms"},
+                {"name": "fill.native/64MiB/rounds/iterations:16_median", "run_type": "aggregate",
+                 "GB/s|product": 99.0},
+                {"name": "alloctest.native/2GiB normal/product/iterations:1", "run_type": "iteration",
+                 "real_time": 2500, "time_unit": "ms", "floor_s": 2.25},
+                {"name": "reader/lines/product/min_time:0.500", "run_type": "iteration",
+                 "items_per_second": 2.5e7, "real_time": 1, "time_unit": "ns"},
+                {"name": "reader/lines/fgets-strtok", "run_type": "iteration",
+                 "error_occurred": True, "error_message": "script not readable"},
+            ]}))
+            got, notes = report.read_records(run)
+        self.assertEqual(got[("startup", "window visible", "product")], ([300.0], "ms"))
+        self.assertEqual(got[("fill.native", "64MiB", "product")], ([30.0], "GB/s"))
+        self.assertEqual(got[("fill.native", "64MiB", "memset")], ([31.0], "GB/s"))
+        self.assertNotIn(("fill.native", "64MiB", "rounds"), got)
+        self.assertEqual(got[("alloctest.native", "2GiB normal", "product")], ([2.5], "s"))
+        self.assertEqual(got[("alloctest.native", "2GiB normal", "pauses")], ([2.25], "s"))
+        self.assertEqual(got[("reader", "lines", "product")], ([25.0], "M lines/s"))
+        self.assertEqual(notes, [("take", "something"), ("reader", "script not readable")])
+
+
+if __name__ == "__main__":
+    unittest.main()
