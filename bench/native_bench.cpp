@@ -103,10 +103,6 @@ void continuousPass(benchmark::State& state) {
 
 class QuietSteps final : public AllocationStepView {
 public:
-    void stepStarting(int) override {}
-    void stepRefused() override {}
-    void stepGranted(int) override {}
-    void stepReleasing() override {}
     void pause() override {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ++pauses;

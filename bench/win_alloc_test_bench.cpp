@@ -30,10 +30,6 @@ private:
 
 class QuietSteps final : public AllocationStepView {
 public:
-    void stepStarting(int) override {}
-    void stepRefused() override {}
-    void stepGranted(int) override {}
-    void stepReleasing() override {}
     void pause() override {
         if (sleeps) Sleep(1);
         ++pauses;

@@ -6,14 +6,15 @@
 
 #include "load_block.h"
 
-// What the loop shows between its block operations, and its pause.
+// What the loop shows between its block operations (nothing, unless a view
+// says otherwise), and its pause.
 struct AllocationStepView {
     virtual ~AllocationStepView() = default;
-    virtual void stepStarting(int megabytes) = 0;  // before the step's allocation
-    virtual void stepRefused() = 0;
-    virtual void stepGranted(int megabytes) = 0;   // the block is held
-    virtual void stepReleasing() = 0;              // just before its release
-    virtual void pause() = 0;                      // after each granted step
+    virtual void stepStarting(int /*megabytes*/) {}  // before the step's allocation
+    virtual void stepRefused() {}
+    virtual void stepGranted(int /*megabytes*/) {}   // the block is held
+    virtual void stepReleasing() {}                  // just before its release
+    virtual void pause() = 0;                        // after each granted step
 };
 
 // Each step takes and at once releases its block without writing its pages:
