@@ -20,9 +20,10 @@ import sys
 # beside the ratio.
 ROWS = [
     (1, "Access-load pass, Wine", "fill.wine", ["64MiB", "256MiB", "1024MiB"], ["memset", "rep-stosb", "stream"], True, (">=", 0.95), []),
-    (1, "Access-load pass, native", "fill.native", ["64MiB", "256MiB", "1024MiB"], ["memset", "rep-stosb", "stream"], True, (">=", 0.95), []),
+    (1, "Access-load pass, native (torvane-run)", "fill.native", ["64MiB", "256MiB", "1024MiB"], ["memset", "rep-stosb", "stream"], True, (">=", 0.95), []),
     (2, "Timer-driven load, Wine", "timer", ["256MiB", "1024MiB", "4096MiB"], ["possible"], True, None, ["written"]),
     (3, "Physical-mode take, Wine", "take.physical", ["256MiB", "1024MiB"], None, True, (">=", 0.90), []),
+    (3, "Physical-mode take, native (torvane-run)", "take.native", ["256MiB", "1024MiB"], None, True, (">=", 0.90), []),
     (4, "Normal-mode take+release, Wine", "take.normal", ["1MiB", "256MiB", "4096MiB"], ["malloc+free"], False, ("<=", 1.10), ["commit-limit query"]),
     (5, "Allocation test to 2 GiB, Wine", "alloctest.wine", ["2GiB normal", "2GiB physical"], ["pauses"], False, ("<=", 1.10), ["pause", "steps alone"]),
     (5, "Allocation test to 2 GiB, native", "alloctest.native", ["2GiB normal"], ["pauses"], False, ("<=", 1.10), []),

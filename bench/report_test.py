@@ -50,6 +50,44 @@ class Summaries(unittest.TestCase):
                 self.assertEqual(report.meets(goal, ratio), met)
 
 
+class Table(unittest.TestCase):
+    def cells(self, records, title, case):
+        rows = [[c.strip() for c in line.split("|")[1:-1]] for line in report.table(records).splitlines()[2:]]
+        found = [r for r in rows if r[1] == title and r[2] == case]
+        self.assertEqual(len(found), 1, f"{title} / {case}")
+        return found[0]
+
+    def test_rows_take_their_own_records_and_goals(self):
+        take = "Physical-mode take, native (torvane-run)"
+        native_take = lambda product: {
+            ("take.native", "1024MiB", "product"): (product, "GB/s"),
+            ("take.native", "1024MiB", "mmap+MAP_POPULATE"): ([6.0, 6.0], "GB/s"),
+            ("take.native", "1024MiB", "mmap+touch"): ([0.3, 0.3], "GB/s"),
+        }
+        cases = [
+            # what, records, row title, case, baseline cell, ratio cell, goal cell
+            ("native take below its goal against the fastest way", native_take([5.3, 5.4]),
+             take, "1024MiB", "mmap+MAP_POPULATE: 6.00 GB/s", "0.892", "≥ 0.90 **missed**"),
+            ("native take meeting its goal", native_take([5.5, 5.6]),
+             take, "1024MiB", "mmap+MAP_POPULATE: 6.00 GB/s", "0.925", "≥ 0.90 met"),
+            ("native take records are not the Wine row's", native_take([5.5, 5.6]),
+             "Physical-mode take, Wine", "1024MiB", "", "", ""),
+            ("native take without baselines", {("take.native", "256MiB", "product"): ([6.0], "GB/s")},
+             take, "256MiB", "", "", ""),
+            ("native access-load pass", {("fill.native", "64MiB", "product"): ([30.0], "GB/s"),
+                                         ("fill.native", "64MiB", "memset"): ([31.0], "GB/s"),
+                                         ("fill.native", "64MiB", "stream"): ([20.0], "GB/s")},
+             "Access-load pass, native (torvane-run)", "64MiB", "memset: 31.0 GB/s", "0.968", "≥ 0.95 met"),
+        ]
+        for what, recs, title, case, baseline, ratio, goal in cases:
+            with self.subTest(what):
+                row = self.cells(recs, title, case)
+                if not baseline:
+                    self.assertEqual(row[3], "not measured")
+                    continue
+                self.assertEqual((row[4], row[5], row[7]), (baseline, ratio, goal))
+
+
 class Inputs(unittest.TestCase):
     def test_stress_ng_metrics_line(self):
         log = (

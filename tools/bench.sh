@@ -51,7 +51,8 @@ ensure_packages
 # Build trees of their own, so that a bench run never races another build.
 say "building"
 quiet cmake -S . -B build/bench-native -DCMAKE_BUILD_TYPE=Release
-quiet cmake --build build/bench-native -j2 --target bench_native bench_make_script bench_reader_rss
+quiet cmake --build build/bench-native -j2 --target bench_native bench_make_script bench_reader_rss \
+    bench_native_take
 quiet cmake -S . -B build/bench-win -DCMAKE_TOOLCHAIN_FILE="$TORVANE_ROOT/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release
 quiet cmake --build build/bench-win -j2 --target torvane bench_fill bench_timer_load bench_take bench_alloc_test \
     bench_startup bench_minimal_window bench_minimal_window_imports bench_minimal_window_panel
@@ -71,6 +72,9 @@ say "native benchmarks"
     --benchmark_out="$RUN/native.json" --benchmark_out_format=json >"$RUN/native.log" 2>&1 \
     || echo "NOTE	native	bench_native exited with $?" >>"$RUN/native.tsv"
 rm -f "$SCRIPT"
+
+say "taking blocks (native)"
+"$NATIVE/bench_native_take" 5 >>"$RUN/native.tsv" || echo "NOTE	take.native	exited with $?" >>"$RUN/native.tsv"
 
 say "script reader's peak memory"
 "$NATIVE/bench_make_script" "$BIG" 1000
