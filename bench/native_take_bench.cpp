@@ -102,8 +102,7 @@ const TakeMethod kTakeMethods[] = {
      [](std::uint64_t bytes) {
          unsigned char* block = mapFresh(bytes, 0);
          if (!block) return block;
-         volatile unsigned char* v = block;
-         for (std::uint64_t i = 0; i < bytes; i += pageSize()) v[i] = 0;
+         writeEveryPage(block, bytes, pageSize());
          return block;
      }},
 };

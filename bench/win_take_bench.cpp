@@ -84,8 +84,7 @@ const TakeMethod kTakeMethods[] = {
      [](std::uint64_t bytes, void*&) {
          unsigned char* block = virtualAlloc(bytes);
          if (!block) return block;
-         volatile unsigned char* v = block;
-         for (std::uint64_t i = 0; i < bytes; i += 4096) v[i] = 0;
+         writeEveryPage(block, bytes, 4096);
          return block;
      },
      virtualFree},
@@ -157,8 +156,7 @@ const TakeMethod kTakeMethods[] = {
          auto* block = static_cast<unsigned char*>(
              VirtualAlloc(nullptr, rounded, MEM_RESERVE | MEM_COMMIT | MEM_LARGE_PAGES, PAGE_READWRITE));
          if (!block) return block;
-         volatile unsigned char* v = block;
-         for (std::uint64_t i = 0; i < bytes; i += 4096) v[i] = 0;
+         writeEveryPage(block, bytes, 4096);
          return block;
      },
      virtualFree},

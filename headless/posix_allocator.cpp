@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <new>
 
 #include "load/load_state.h"
@@ -39,12 +38,6 @@ std::uint64_t residentRoom() {
 
 class PosixAllocator final : public BlockAllocator {
 public:
-    void* takeNormal(std::uint64_t bytes) override {
-        if (bytes > SIZE_MAX) return nullptr;
-        return std::malloc(static_cast<std::size_t>(bytes));
-    }
-    void releaseNormal(void* block) override { std::free(block); }
-
     void* createHeap() override { return new (std::nothrow) Mapping; }
 
     void* takeFromHeap(void* heap, std::uint64_t bytes) override {
@@ -79,8 +72,7 @@ public:
         if (madvise(block, static_cast<std::size_t>(bytes), MADV_POPULATE_WRITE) == 0) return;
         if (errno != EINVAL) return;  // out of memory: the pages come on first use
         // Kernels before 5.14 know no MADV_POPULATE_WRITE: write each page.
-        volatile unsigned char* bytesOf = static_cast<volatile unsigned char*>(block);
-        for (std::uint64_t offset = 0; offset < bytes; offset += pageSize()) bytesOf[offset] = 0;
+        writeEveryPage(block, bytes, pageSize());
     }
 
     std::uint64_t commitLimit() override {

@@ -26,15 +26,13 @@ struct AllocationStepView {
 inline void stepUntilRefused(LoadBlock& load, BlockAllocator& allocator, int physicalMode, int& megabytes,
                              int& held, AllocationStepView& view) {
     held = 1;
-    while (held == 1 && megabytes < INT_MAX) {
+    while (megabytes < INT_MAX) {
         ++megabytes;
         view.stepStarting(megabytes);
         if (allocateBlock(load, allocator, physicalMode, megabytesToBytes(megabytes), PageTouch::Leave) != 0) {
             view.stepRefused();
-            held = 0;
             break;
         }
-        held = 1;
         view.stepGranted(megabytes);
         view.stepReleasing();
         releaseBlock(load, allocator, physicalMode);

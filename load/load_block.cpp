@@ -1,6 +1,7 @@
 #include "load_block.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 constexpr std::uint64_t kNoSize = UINT64_MAX;
@@ -10,6 +11,20 @@ std::uint64_t scaled(std::int64_t count, unsigned shift) {
     return static_cast<std::uint64_t>(count) << shift;  // count < 2^63, shift <= 20: may wrap only past 2^43 MB
 }
 }  // namespace
+
+void* BlockAllocator::takeNormal(std::uint64_t bytes) {
+    if (bytes > SIZE_MAX) return nullptr;
+    return std::malloc(static_cast<std::size_t>(bytes));
+}
+
+void BlockAllocator::releaseNormal(void* block) { std::free(block); }
+
+void writeEveryPage(void* start, std::uint64_t bytes, std::uint64_t pageSize) {
+    if (bytes == 0) return;
+    volatile unsigned char* bytesOf = static_cast<volatile unsigned char*>(start);
+    for (std::uint64_t offset = 0; offset < bytes; offset += pageSize) bytesOf[offset] = 0;
+    bytesOf[bytes - 1] = 0;  // a block that starts mid-page ends on one more
+}
 
 std::uint64_t megabytesToBytes(std::int64_t megabytes) {
     if (megabytes > (INT64_MAX >> 20)) return kNoSize;

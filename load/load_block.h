@@ -7,9 +7,10 @@
 // tests: a fake that records every call.
 struct BlockAllocator {
     virtual ~BlockAllocator() = default;
-    // Normal mode: the general allocator; the block is not touched.
-    virtual void* takeNormal(std::uint64_t bytes) = 0;
-    virtual void releaseNormal(void* block) = 0;
+    // Normal mode: the runtime's general allocator (malloc and free on every
+    // platform); the block is not touched.
+    virtual void* takeNormal(std::uint64_t bytes);
+    virtual void releaseNormal(void* block);
     // Physical mode: a private heap without a fixed maximum (null on failure),
     // a zero-filled block from it, and the heap's destruction with its block.
     virtual void* createHeap() = 0;
@@ -20,6 +21,10 @@ struct BlockAllocator {
     // The system's total commit limit now; larger requests fail unasked.
     virtual std::uint64_t commitLimit() = 0;
 };
+
+// Writes one byte of every page of [start, start + bytes), the last byte
+// included, with the zero a fresh page holds: each page is then resident.
+void writeEveryPage(void* start, std::uint64_t bytes, std::uint64_t pageSize);
 
 // Owned by the load engine. Execute, the allocation test and the script
 // runner change it only through allocateBlock and releaseBlock; the access

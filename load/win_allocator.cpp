@@ -1,26 +1,15 @@
-// The platform side of the allocator seam: the runtime's malloc for normal
-// mode, one private heap per block for physical mode.
+// The platform side of the allocator seam: one private heap per block for
+// physical mode (normal mode uses the seam's malloc and free).
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdlib>
 
-#include "access_load.h"
 #include "load_state.h"
-
-LoadBlock loadBlock;
-AccessLoad accessLoad;
 
 namespace {
 
 class WinAllocator final : public BlockAllocator {
 public:
-    void* takeNormal(std::uint64_t bytes) override {
-        if (bytes > SIZE_MAX) return nullptr;
-        return std::malloc(static_cast<std::size_t>(bytes));
-    }
-    void releaseNormal(void* block) override { std::free(block); }
-
     void* createHeap() override {
         // No fixed maximum: a heap with one refuses every block of about a
         // megabyte and more, which would make physical mode useless.
@@ -41,7 +30,7 @@ public:
         // the zero each byte already holds.
         auto* start = static_cast<unsigned char*>(block);
         const SIZE_T locked = lockInPieces(start, static_cast<SIZE_T>(bytes));
-        touchPages(start + locked, bytes - locked);
+        writeEveryPage(start + locked, bytes - locked, pageSize());
     }
 
     std::uint64_t commitLimit() override {
@@ -85,14 +74,6 @@ private:
         }
         if (roomFor != 0) SetProcessWorkingSetSize(self, minimum, maximum);
         return done;
-    }
-
-    static void touchPages(unsigned char* start, std::uint64_t bytes) {
-        if (bytes == 0) return;
-        volatile unsigned char* bytesOf = start;
-        const std::uint64_t page = pageSize();
-        for (std::uint64_t offset = 0; offset < bytes; offset += page) bytesOf[offset] = 0;
-        bytesOf[bytes - 1] = 0;
     }
 
     static std::uint64_t pageSize() {

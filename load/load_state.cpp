@@ -1,0 +1,4 @@
+#include "load_state.h"
+
+LoadBlock loadBlock;
+AccessLoad accessLoad;
