@@ -1,0 +1,79 @@
+# Install rules and CPack archives. Windows: a flat folder, as a zip is
+# unpacked and used in place. Linux: the usual bin/ and share/ layout, so that
+# `cmake --install` and the tarball (unpacked into /usr/local or anywhere) agree.
+
+# The version comes from the exe's version record alone, so that the package
+# names cannot drift from what Windows shows in the file's properties. Every
+# number in the record must agree, or the build stops here.
+file(STRINGS ${CMAKE_SOURCE_DIR}/shell/torvane.rc _tv_version_lines
+  REGEX "(FILEVERSION|PRODUCTVERSION|\"FileVersion\"|\"ProductVersion\")")
+set(_tv_versions "")
+foreach(_line IN LISTS _tv_version_lines)
+  if(_line MATCHES "([0-9]+), *([0-9]+), *([0-9]+), *([0-9]+)")
+    list(APPEND _tv_versions "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${CMAKE_MATCH_3}.${CMAKE_MATCH_4}")
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES _tv_versions)
+list(LENGTH _tv_versions _tv_count)
+if(NOT _tv_count EQUAL 1)
+  message(FATAL_ERROR "shell/torvane.rc: the version record's numbers disagree (${_tv_versions}); "
+    "FILEVERSION, PRODUCTVERSION, FileVersion and ProductVersion must name one version")
+endif()
+# 3.0.0.0 is named 3.0.0; a build number other than 0 stays: 3.0.0.7.
+string(REGEX REPLACE "\\.0$" "" TORVANE_VERSION "${_tv_versions}")
+
+option(TORVANE_STATIC_RUN "Link torvane-run fully static (no interpreter, no shared libraries)" OFF)
+
+if(WIN32)
+  set(_tv_bin .)
+  set(_tv_examples examples)
+  set(_tv_docs docs)
+  set(_tv_top .)
+  set(_tv_license LICENSE.txt)
+else()
+  include(GNUInstallDirs)
+  set(_tv_bin ${CMAKE_INSTALL_BINDIR})
+  set(_tv_examples ${CMAKE_INSTALL_DATADIR}/torvane/examples)
+  set(_tv_docs ${CMAKE_INSTALL_DOCDIR})
+  set(_tv_top ${CMAKE_INSTALL_DOCDIR})
+  set(_tv_license LICENSE)
+endif()
+
+if(TARGET torvane-run)
+  if(TORVANE_STATIC_RUN AND NOT WIN32)
+    # glibc linked in whole: the binary runs in an empty root and on any
+    # distribution. -s as for the Windows programs: symbols are not shipped.
+    target_link_options(torvane-run PRIVATE -static -s)
+  endif()
+  install(TARGETS torvane-run RUNTIME DESTINATION ${_tv_bin})
+endif()
+if(TARGET torvane)
+  install(TARGETS torvane RUNTIME DESTINATION ${_tv_bin})
+endif()
+
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION ${_tv_examples})
+install(FILES ${CMAKE_SOURCE_DIR}/docs/script-format.md ${CMAKE_SOURCE_DIR}/docs/torvane-run.md
+  DESTINATION ${_tv_docs})
+install(FILES ${CMAKE_SOURCE_DIR}/docs/package-readme.txt DESTINATION ${_tv_top} RENAME README.txt)
+install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${_tv_top} RENAME ${_tv_license})
+
+set(CPACK_PACKAGE_NAME torvane)
+set(CPACK_PACKAGE_VENDOR "The Torvane developers")
+set(CPACK_PACKAGE_VERSION ${TORVANE_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Puts a controllable memory load on a machine")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(_tv_system win64)
+else()
+  set(CPACK_GENERATOR TGZ)
+  string(TOLOWER "linux-${CMAKE_SYSTEM_PROCESSOR}" _tv_system)
+  # Only the static build is the tarball users get; a native one says so.
+  if(NOT TORVANE_STATIC_RUN)
+    string(APPEND _tv_system -dynamic)
+  endif()
+endif()
+set(CPACK_PACKAGE_FILE_NAME torvane-${TORVANE_VERSION}-${_tv_system})
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+set(CPACK_SOURCE_GENERATOR "")
+include(CPack)
