@@ -26,7 +26,10 @@ std::optional<std::uint64_t> procField(std::string_view text, std::string_view n
 
 std::string readProcFile(const char* path) {
     std::string text;
-    if (std::FILE* file = std::fopen(path, "r")) {
+    // "e": glibc and musl open with O_CLOEXEC, so the child processes the
+    // program starts inherit no descriptor of ours. Only ever given Linux's
+    // /proc files; the rest of this file is portable and built everywhere.
+    if (std::FILE* file = std::fopen(path, "re")) {
         char chunk[4096];
         std::size_t got;
         while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);

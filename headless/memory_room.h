@@ -1,0 +1,39 @@
+// How much memory torvane-run may still make resident: the one figure its
+// room checks and its log lines use. The host's free memory alone is not it:
+// inside a memory-limited container (a cgroup, a Windows job) the kernel ends
+// the process at the group's limit, long before the host runs short.
+#pragma once
+#include <cstdint>
+#include <string>
+
+enum class LimitSource { Host, Cgroup, Job };
+const char* limitSourceName(LimitSource);  // "host", "cgroup", "job"
+
+struct MemoryRoom {
+    bool known = false;            // false: `error` says why the figures could not be read
+    std::string error;             // e.g. "cannot read /sys/fs/cgroup/memory/x/memory.usage_in_bytes: Permission denied"
+    std::uint64_t available = 0;   // room for resident memory now: the tightest of the host and every limit
+    LimitSource availableSource = LimitSource::Host;  // what set `available`
+    std::uint64_t total = 0;       // the room's total: the tighter of physical memory and the tightest limit
+    LimitSource totalSource = LimitSource::Host;
+    std::uint64_t limit = UINT64_MAX;  // the tightest group/job limit; UINT64_MAX when none
+};
+
+// Files read through this seam, so that tests give fixture trees.
+struct RoomFiles {
+    virtual ~RoomFiles() = default;
+    enum class Outcome { Read, Missing, Failed };
+    // Missing: the file does not exist (ENOENT/ENOTDIR); Failed: it exists
+    // but cannot be read (`text` then holds the reason, e.g. "Permission denied").
+    virtual Outcome read(const std::string& path, std::string& text) = 0;
+};
+
+// The Linux rules, from /proc/meminfo, /proc/self/cgroup,
+// /proc/self/mountinfo (and /proc/cgroups when a v2 group is not mounted) and
+// the groups' files. Any figure that cannot be read makes the room unknown:
+// a check that guesses is how a process gets OOM-killed.
+MemoryRoom linuxMemoryRoom(RoomFiles& files);
+
+// Platform: Linux reads the real files (memory_room_linux.cpp); Windows asks
+// the system (memory_room_win.cpp).
+MemoryRoom readMemoryRoom();
