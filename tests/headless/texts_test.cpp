@@ -57,6 +57,34 @@ TEST(LogLine, KeepsEachEventOnOneLine) {
     for (const auto& c : cases) EXPECT_EQ(oneLine(c.text), c.expected);
 }
 
+TEST(LogLine, ShowsWhatIsNotValidUtf8AsItsBytes) {
+    const struct {
+        const char* why;
+        std::string text, expected;
+    } cases[] = {
+        {"C1 NEL and CSI", "a\xC2\x85" "b\xC2\x9B" "31m", "a\\xC2\\x85b\\xC2\\x9B31m"},
+        {"first after C1", "\xC2\xA0|\xC2\x80", "\xC2\xA0|\\xC2\\x80"},
+        {"two-, three-, four-byte", "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"highest code point", "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
+        {"stray continuation", "a\x80" "b\xBF", "a\\x80b\\xBF"},
+        {"overlong slash", "\xC0\xAF\xE0\x80\xAF", "\\xC0\\xAF\\xE0\\x80\\xAF"},
+        {"overlong four-byte", "\xF0\x8F\xBF\xBF", "\\xF0\\x8F\\xBF\\xBF"},
+        {"surrogate D800", "\xED\xA0\x80", "\\xED\\xA0\\x80"},
+        {"last before surrogates", "\xED\x9F\xBF", "\xED\x9F\xBF"},
+        {"above U+10FFFF", "\xF4\x90\x80\x80|\xF5\xFF", "\\xF4\\x90\\x80\\x80|\\xF5\\xFF"},
+        {"cut short, then valid", "\xE6\x83" "\xE6\x83\x85", "\\xE6\\x83\xE6\x83\x85"},
+        {"cut short at the end", "ok\xF0\x9F\x98", "ok\\xF0\\x9F\\x98"},
+        {"cut short before the line end", "ok\xE6\n", "ok\\xE6"},
+        {"lead then control", "\xE6\x1B[0m", "\\xE6\\x1B[0m"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(oneLine(c.text, TextEncoding::Utf8), c.expected) << c.why;
+}
+
+TEST(LogLine, LeavesACodePagesBytesButNotItsControls) {
+    // Shift-JIS "情報" and a stray Latin-1 byte: characters of their code page.
+    EXPECT_EQ(oneLine("\x8F\xEE\x95\xF1\xA0\x1B[2J\n", TextEncoding::CodePage), "\x8F\xEE\x95\xF1\xA0\\x1B[2J");
+}
+
 TEST(LogLine, PutsTimeAndFiguresBeforeTheEvent) {
     MemoryFigures figures;
     figures.residentBytes = 3 * 1048576 + 104858;
