@@ -1,93 +1,162 @@
 #include "options.h"
 
-#include <cstring>
+#include <CLI/CLI.hpp>
 
-const char kHelpText[] =
-    "Usage: torvane-run [options] SCRIPT\n"
-    "\n"
+#include <memory>
+#include <vector>
+
+#include "durations.h"
+#include "log_line.h"
+
+namespace {
+constexpr char kDescription[] =
     "Runs a Torvane script (.evk) unattended, with the same rules, commands and\n"
-    "texts as the window's Script Exec.\n"
-    "\n"
-    "Options:\n"
-    "  -y, --yes          run without asking for confirmation (needed when\n"
-    "                     standard input is not a terminal)\n"
-    "  -p, --physical     physical mode: every block is made resident at once\n"
-    "  -a, --access-load  rewrite the script's block every 50 ms while the\n"
-    "                     script pauses, waits for a command or for a pop-up\n"
-    "  -w, --wait-popups  a pop-up waits for Enter instead of going on at once\n"
-    "  -h, --help         show this text\n"
-    "  --                 the next argument is the script, even if it starts\n"
-    "                     with '-'\n"
-    "\n"
+    "texts as the window's Script Exec.";
+
+constexpr char kFooter[] =
     "Every event is one line: local time, the process's resident memory, its\n"
     "committed memory and the system's available memory, the kind of event\n"
     "(status, popup, confirm, command, stop; error on standard error) and its\n"
     "text. External commands start in the script's folder.\n"
     "\n"
     "Exit status:\n"
-    "  0    the script ran to its end (end, asktoquit or its last line)\n"
-    "  1    the script could not be read or stopped on an error\n"
-    "  2    usage error, or the confirmation was refused or could not be asked\n"
-    "  130  stopped by Ctrl-C; the script's block was released";
+    "  0      the script ran to its end (end, asktoquit or its last line)\n"
+    "  1      the script could not be read, stopped on an error, or its output\n"
+    "         could not be written\n"
+    "  2      usage error, or the confirmation was refused or could not be asked\n"
+    "  128+N  stopped by signal N: 130 SIGINT (Ctrl-C), 143 SIGTERM, 129 SIGHUP;\n"
+    "         the script's block was released and a stop line printed";
 
-namespace {
-struct Flag {
-    const char* shortName;
-    const char* longName;
-    bool Options::*field;
+constexpr char kDurationForms[] = "use e.g. 500ms, 30s, 5m, 1h or a number of seconds, up to 100 days";
+
+// CLI11's layout, with the usage line first and the script shown once.
+class HelpLayout : public CLI::Formatter {
+public:
+    std::string make_description(const CLI::App*) const override { return {}; }
+    std::string make_usage(const CLI::App* app, std::string) const override {
+        return "Usage: torvane-run [options] SCRIPT\n\n" + app->get_description() + "\n";
+    }
+    std::string make_option_opts(const CLI::Option* option) const override {
+        return option->get_positional() ? std::string() : CLI::Formatter::make_option_opts(option);
+    }
 };
 
-constexpr Flag kFlags[] = {
-    {"-y", "--yes", &Options::yes},
-    {"-p", "--physical", &Options::physical},
-    {"-a", "--access-load", &Options::accessLoad},
-    {"-w", "--wait-popups", &Options::waitPopups},
-};
+// A flag given a value ("--yes=1") is refused rather than read as a yes/no:
+// a flag only ever switches something on.
+CLI::Validator noValue(const std::string& names) {
+    return CLI::Validator(
+        [names](std::string& value) {
+            return value == "true" ? std::string() : "takes no value; write " + names + " alone";
+        },
+        "");
+}
+
+// The one table of options: the parser and --help are both made from it.
+// Every script argument lands in `scripts`, so that "one too many" can be
+// told apart from an unknown option.
+void declare(CLI::App& app, Options& options, std::vector<std::string>& scripts) {
+    app.description(kDescription);
+    app.footer(kFooter);
+    app.formatter(std::make_shared<HelpLayout>());
+    app.get_formatter()->column_width(22);
+    app.set_help_flag("-h,--help", "show this text");
+    app.allow_extras();  // unknown options: reported below, by name
+
+    struct Flag {
+        const char *names, *text;
+        bool Options::*field;
+    };
+    const Flag flags[] = {
+        {"-y,--yes", "run without asking for confirmation (needed when\nstandard input is not a terminal)",
+         &Options::yes},
+        {"-p,--physical", "physical mode: every block is made resident at once", &Options::physical},
+        {"-a,--access-load",
+         "rewrite the script's block every 50 ms while the\nscript pauses, waits for a command or for a pop-up",
+         &Options::accessLoad},
+        {"-w,--wait-popups", "a pop-up waits for Enter instead of going on at once", &Options::waitPopups},
+    };
+    for (const Flag& flag : flags) {
+        std::string shown = flag.names;
+        shown.replace(shown.find(','), 1, " or ");
+        app.add_flag(flag.names, options.*flag.field, flag.text)->check(noValue(shown));
+    }
+
+    app.add_option("--grace", options.graceMilliseconds,
+                   "how long a `run` command gets to end after a stop is\npassed on to it, before it is killed; "
+                   "default 5s")
+        ->type_name("DURATION")
+        ->take_last()
+        // The text becomes a count of milliseconds before CLI11 reads the number.
+        ->transform(CLI::Validator(
+            [](std::string& value) {
+                const std::optional<std::uint64_t> milliseconds = parseDurationMilliseconds(value);
+                if (!milliseconds) return "\"" + value + "\" is not a duration; " + kDurationForms;
+                value = std::to_string(*milliseconds);
+                return std::string();
+            },
+            ""));
+
+    app.add_option("SCRIPT", scripts,
+                   "the script to run; after --, the next argument is the\nscript even if it starts with '-'");
+}
+
+std::string optionList(const CLI::App& app) {
+    std::string list;
+    for (const CLI::Option* option : app.get_options()) {
+        if (option->get_positional() || option->get_lnames().empty()) continue;
+        if (!list.empty()) list += ", ";
+        list += "--" + option->get_lnames().front();
+        if (option->get_expected_max() > 0) list += " " + option->get_type_name();
+    }
+    return list;
+}
+
+std::string usageError(const CLI::App& app, const std::vector<std::string>& scripts) {
+    for (const std::string& extra : app.remaining()) {
+        // With extras allowed, CLI11 also keeps the "--" that ended the options.
+        if (extra != "--") return "unknown option " + extra + "; the options are " + optionList(app);
+    }
+    if (scripts.empty()) return "no script named; give one, e.g. torvane-run --yes hold.evk";
+    if (scripts.size() > 1) return "one script at a time: " + scripts[1] + " is one too many";
+    if (scripts[0].empty()) return "the script's name is empty";
+    return {};
+}
+
+std::string makeHelpText() {
+    CLI::App app("", "torvane-run");
+    Options options;
+    std::vector<std::string> scripts;
+    declare(app, options, scripts);
+    std::string text = app.help();
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
 }  // namespace
+
+const std::string kHelpText = makeHelpText();
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     ParsedCommandLine parsed;
-    bool optionsEnded = false;
-    bool haveScript = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* argument = argv[i];
-        if (!optionsEnded && argument[0] == '-' && argument[1] != '\0') {
-            if (std::strcmp(argument, "--") == 0) {
-                optionsEnded = true;
-                continue;
-            }
-            if (std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "--help") == 0) {
-                parsed.outcome = Parsed::Help;
-                return parsed;
-            }
-            bool known = false;
-            for (const Flag& flag : kFlags) {
-                if (std::strcmp(argument, flag.shortName) == 0 || std::strcmp(argument, flag.longName) == 0) {
-                    parsed.options.*flag.field = true;
-                    known = true;
-                }
-            }
-            if (!known) {
-                parsed.error = std::string("unknown option ") + argument;
-                return parsed;
-            }
-            continue;
-        }
-        if (haveScript) {
-            parsed.error = std::string("one script at a time: ") + argument + " is one too many";
-            return parsed;
-        }
-        if (argument[0] == '\0') {
-            parsed.error = "the script's name is empty";
-            return parsed;
-        }
-        parsed.options.script = argument;
-        haveScript = true;
+    CLI::App app("", "torvane-run");
+    std::vector<std::string> scripts;
+    declare(app, parsed.options, scripts);
+    std::string error;
+    try {
+        app.parse(argc, argv);
+        error = usageError(app, scripts);
+    } catch (const CLI::CallForHelp&) {
+        parsed.outcome = Parsed::Help;
+        return parsed;
+    } catch (const CLI::ParseError& e) {
+        error = e.what();
     }
-    if (!haveScript) {
-        parsed.error = "no script named";
+    if (!error.empty()) {
+        // Arguments are quoted in the message as typed: escaped like every
+        // other printed text, so that none reaches a terminal as a control.
+        parsed.error = oneLine(error);
         return parsed;
     }
+    parsed.options.script = scripts[0];
     parsed.outcome = Parsed::Run;
     return parsed;
 }

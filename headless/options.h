@@ -1,5 +1,6 @@
 // The command line of torvane-run.
 #pragma once
+#include <cstdint>
 #include <string>
 
 struct Options {
@@ -8,6 +9,9 @@ struct Options {
     bool physical = false;     // blocks resident at once, one mapping/heap each
     bool accessLoad = false;   // rewrite the block every 50 ms while waiting
     bool waitPopups = false;   // a pop-up waits for Enter
+    // How long a `run` command gets to end after a stop is passed on to it,
+    // before it is killed.
+    std::uint64_t graceMilliseconds = 5000;
 };
 
 enum class Parsed { Run, Help, UsageError };
@@ -15,13 +19,14 @@ enum class Parsed { Run, Help, UsageError };
 struct ParsedCommandLine {
     Parsed outcome = Parsed::UsageError;
     Options options;
-    std::string error;  // for UsageError
+    std::string error;  // for UsageError; arguments in it escaped as oneLine does
 };
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv);
 
-// The --help text: options, output and exit statuses (no final line end).
-extern const char kHelpText[];
+// The --help text: options, output and exit statuses (no final line end),
+// made from the same declarations as the parser.
+extern const std::string kHelpText;
 
 // The folder part of a script's path, where its external commands start;
 // empty when the path names none (the current directory).

@@ -163,7 +163,7 @@ TEST(TorvaneRun, UsageErrorsAndHelp) {
         {{}, 2, "", "no script named"},
         {{"--bogus", "a.evk"}, 2, "", "unknown option --bogus"},
         {{"a.evk", "b.evk"}, 2, "", "one script at a time"},
-        {{"--help"}, 0, "130  stopped by Ctrl-C", ""},
+        {{"--help"}, 0, "130 SIGINT (Ctrl-C)", ""},
     };
     for (const auto& c : cases) {
         const RunResult r = runToEnd(ChildSetup{c.args});

@@ -2,9 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <vector>
 
+#include "headless/durations.h"
+
 namespace {
+
+ParsedCommandLine parse(const std::vector<const char*>& args) {
+    std::vector<const char*> argv = {"torvane-run"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return parseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
 
 TEST(CommandLine, ParsesOptionsAndOneScript) {
     const struct {
@@ -12,24 +22,33 @@ TEST(CommandLine, ParsesOptionsAndOneScript) {
         Parsed outcome;
         std::string script;
         bool yes, physical, accessLoad, waitPopups;
+        std::uint64_t graceMilliseconds = 5000;
     } cases[] = {
         {{"a.evk"}, Parsed::Run, "a.evk", false, false, false, false},
         {{"-y", "--physical", "a.evk", "--access-load", "-w"}, Parsed::Run, "a.evk", true, true, true, true},
         {{"--yes", "-p", "-a", "--wait-popups", "--", "-odd.evk"}, Parsed::Run, "-odd.evk", true, true, true, true},
+        {{"-ypaw", "a.evk"}, Parsed::Run, "a.evk", true, true, true, true},
         {{"-", "-y"}, Parsed::Run, "-", true, false, false, false},
+        {{"--grace", "500ms", "a.evk"}, Parsed::Run, "a.evk", false, false, false, false, 500},
+        {{"--grace=2", "a.evk"}, Parsed::Run, "a.evk", false, false, false, false, 2000},
+        {{"a.evk", "--grace", "1.5S"}, Parsed::Run, "a.evk", false, false, false, false, 1500},
+        {{"--grace", "1m", "--grace", "0s", "a.evk"}, Parsed::Run, "a.evk", false, false, false, false, 0},
         {{"a.evk", "--help"}, Parsed::Help, "", false, false, false, false},
         {{}, Parsed::UsageError, "", false, false, false, false},
         {{"-y"}, Parsed::UsageError, "", false, false, false, false},
         {{"a.evk", "b.evk"}, Parsed::UsageError, "", false, false, false, false},
+        {{"a.evk", "--", "b.evk"}, Parsed::UsageError, "", false, false, false, false},
         {{"--yes=1", "a.evk"}, Parsed::UsageError, "", false, false, false, false},
+        {{"--physical=false", "a.evk"}, Parsed::UsageError, "", false, false, false, false},
         {{""}, Parsed::UsageError, "", false, false, false, false},
+        {{"--grace", "5x", "a.evk"}, Parsed::UsageError, "", false, false, false, false},
+        {{"a.evk", "--grace"}, Parsed::UsageError, "", false, false, false, false},
+        {{"--grace=", "a.evk"}, Parsed::UsageError, "", false, false, false, false},
     };
     for (const auto& c : cases) {
-        std::vector<const char*> argv = {"torvane-run"};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
         SCOPED_TRACE(testing::PrintToString(c.args));
-        const ParsedCommandLine parsed = parseCommandLine(static_cast<int>(argv.size()), argv.data());
-        EXPECT_EQ(parsed.outcome, c.outcome);
+        const ParsedCommandLine parsed = parse(c.args);
+        EXPECT_EQ(parsed.outcome, c.outcome) << parsed.error;
         EXPECT_EQ(parsed.outcome == Parsed::UsageError, !parsed.error.empty());
         if (c.outcome != Parsed::Run) continue;
         EXPECT_EQ(parsed.options.script, c.script);
@@ -37,7 +56,93 @@ TEST(CommandLine, ParsesOptionsAndOneScript) {
         EXPECT_EQ(parsed.options.physical, c.physical);
         EXPECT_EQ(parsed.options.accessLoad, c.accessLoad);
         EXPECT_EQ(parsed.options.waitPopups, c.waitPopups);
+        EXPECT_EQ(parsed.options.graceMilliseconds, c.graceMilliseconds);
     }
+}
+
+// Each message names what was wrong and shows what would be right, and an
+// argument in it is escaped like any printed text.
+TEST(CommandLine, UsageErrorsSayWhatWasWrongAndWhatIsRight) {
+    const struct {
+        std::vector<const char*> args;
+        std::string message;
+    } cases[] = {
+        {{}, "no script named; give one, e.g. torvane-run --yes hold.evk"},
+        {{""}, "the script's name is empty"},
+        {{"a.evk", "b.evk"}, "one script at a time: b.evk is one too many"},
+        {{"--bogus", "a.evk"},
+         "unknown option --bogus; the options are --help, --yes, --physical, --access-load, --wait-popups, "
+         "--grace DURATION"},
+        {{"--yes=1", "a.evk"}, "--yes: takes no value; write -y or --yes alone"},
+        {{"--grace", "5x", "a.evk"},
+         "--grace: \"5x\" is not a duration; use e.g. 500ms, 30s, 5m, 1h or a number of seconds, up to 100 days"},
+        {{"--\x1b[31m", "a.evk"}, "unknown option --\\x1B[31m; the options are"},
+        {{"--grace", "\x1b]0;x\x07", "a.evk"}, "--grace: \"\\x1B]0;x\\x07\" is not a duration"},
+        {{"a.evk", "b\xC2\x9B" "2J"}, "one script at a time: b\\xC2\\x9B2J is one too many"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const ParsedCommandLine parsed = parse(c.args);
+        EXPECT_EQ(parsed.outcome, Parsed::UsageError);
+        EXPECT_EQ(parsed.error.substr(0, c.message.size()), c.message);
+    }
+}
+
+TEST(CommandLine, HelpComesFromTheSameTable) {
+    for (const char* text : {"Usage: torvane-run [options] SCRIPT", "-y,--yes", "-p,--physical",
+                             "-a,--access-load", "-w,--wait-popups", "--grace DURATION", "default 5s", "-h,--help",
+                             "Exit status:", "130 SIGINT", "143 SIGTERM"}) {
+        EXPECT_NE(kHelpText.find(text), std::string::npos) << text;
+    }
+    EXPECT_NE(kHelpText.back(), '\n');
+}
+
+TEST(Durations, ReadsTheCommonForms) {
+    const struct {
+        const char* text;
+        std::optional<std::uint64_t> milliseconds;
+    } cases[] = {
+        {"500ms", 500},
+        {"30s", 30000},
+        {"5m", 300000},
+        {"1h", 3600000},
+        {"2", 2000},
+        {"0", 0},
+        {"1.5s", 1500},
+        {"0.5H", 1800000},
+        {"1.25", 1250},
+        {"2.500s", 2500},
+        {"0.001s", 1},
+        {"5MS", 5},
+        {"007s", 7000},
+        {"100h", 360000000},
+        {"2400h", kMaxDurationMilliseconds},
+        // Refused: empty, signed, spaced, unknown or doubled units, junk,
+        // a lone or doubled point, finer than a millisecond, over the bound.
+        {"", std::nullopt},
+        {"-1s", std::nullopt},
+        {"+1s", std::nullopt},
+        {" 1s", std::nullopt},
+        {"1 s", std::nullopt},
+        {"1s ", std::nullopt},
+        {"5x", std::nullopt},
+        {"1d", std::nullopt},
+        {"1ss", std::nullopt},
+        {"1s5", std::nullopt},
+        {"s", std::nullopt},
+        {".5s", std::nullopt},
+        {"5.s", std::nullopt},
+        {"1.2.3s", std::nullopt},
+        {"1.5ms", std::nullopt},
+        {"0.0001s", std::nullopt},
+        {"1e3ms", std::nullopt},
+        {"2400.001h", std::nullopt},
+        {"2401h", std::nullopt},
+        {"8640000001ms", std::nullopt},
+        {"99999999999999999999999s", std::nullopt},
+        {"0.0000000000000000000001s", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parseDurationMilliseconds(c.text), c.milliseconds) << '"' << c.text << '"';
 }
 
 TEST(CommandLine, ExternalCommandsStartInTheScriptsFolder) {
