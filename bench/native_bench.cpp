@@ -34,7 +34,7 @@ public:
     void* createHeap() override { return nullptr; }
     void* takeFromHeap(void*, std::uint64_t) override { return nullptr; }
     void destroyHeap(void*) override {}
-    void makeResident(void*, std::uint64_t) override {}
+    bool makeResident(void*, std::uint64_t) override { return true; }
     std::uint64_t commitLimit() override { return limit_; }
 
 private:

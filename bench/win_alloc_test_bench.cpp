@@ -20,7 +20,7 @@ public:
     void* createHeap() override { return inner_.createHeap(); }
     void* takeFromHeap(void* heap, std::uint64_t bytes) override { return inner_.takeFromHeap(heap, bytes); }
     void destroyHeap(void* heap) override { inner_.destroyHeap(heap); }
-    void makeResident(void* block, std::uint64_t bytes) override { inner_.makeResident(block, bytes); }
+    bool makeResident(void* block, std::uint64_t bytes) override { return inner_.makeResident(block, bytes); }
     std::uint64_t commitLimit() override { return limit_; }
 
 private:

@@ -66,7 +66,15 @@ int allocateBlock(LoadBlock& load, BlockAllocator& allocator, int physicalMode,
         load.allocated = 0;
         return 1;
     }
-    if (touch == PageTouch::WriteAll) allocator.makeResident(load.block, bytes);
+    if (touch == PageTouch::WriteAll && !allocator.makeResident(load.block, bytes)) {
+        // Half a block resident is no block at all: its other pages would be
+        // faulted in later, where nothing can refuse them but the OOM killer.
+        allocator.destroyHeap(load.heap);
+        load.heap = nullptr;
+        load.block = nullptr;
+        load.allocated = 0;
+        return 1;
+    }
     return 0;
 }
 

@@ -17,7 +17,9 @@ struct BlockAllocator {
     virtual void* takeFromHeap(void* heap, std::uint64_t bytes) = 0;
     virtual void destroyHeap(void* heap) = 0;
     // Write every page of a fresh block so that it is resident at once.
-    virtual void makeResident(void* block, std::uint64_t bytes) = 0;
+    // False when the system could not make it resident (out of memory inside
+    // a limit): the block is then given back and the allocation fails.
+    virtual bool makeResident(void* block, std::uint64_t bytes) = 0;
     // The system's total commit limit now; larger requests fail unasked.
     virtual std::uint64_t commitLimit() = 0;
 };

@@ -21,8 +21,8 @@ public:
     }
     void destroyHeap(void* heap) override { HeapDestroy(static_cast<HANDLE>(heap)); }
 
-    void makeResident(void* block, std::uint64_t bytes) override {
-        if (bytes == 0 || bytes > SIZE_MAX) return;
+    bool makeResident(void* block, std::uint64_t bytes) override {
+        if (bytes == 0 || bytes > SIZE_MAX) return true;
         // A large zero-filled block arrives as demand-zero pages. Locking a
         // range has the system bring all its pages in at once, an order of
         // magnitude faster than one fault per page; unlocking leaves them
@@ -31,6 +31,7 @@ public:
         auto* start = static_cast<unsigned char*>(block);
         const SIZE_T locked = lockInPieces(start, static_cast<SIZE_T>(bytes));
         writeEveryPage(start + locked, bytes - locked, pageSize());
+        return true;  // a committed page that cannot be brought in raises, it does not return
     }
 
     std::uint64_t commitLimit() override {

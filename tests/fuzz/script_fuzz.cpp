@@ -102,8 +102,9 @@ public:
         return &arena_[0];
     }
     void destroyHeap(void* heap) override { give(heap); }
-    void makeResident(void* block, std::uint64_t bytes) override {
+    bool makeResident(void* block, std::uint64_t bytes) override {
         check(block == &arena_[0] && bytes <= commitLimit(), "resident call on a block not taken");
+        return true;
     }
     std::uint64_t commitLimit() override { return std::uint64_t{1} << 30; }
 

@@ -14,6 +14,7 @@ public:
     std::uint64_t limit = 1ull << 40;   // commit limit reported
     std::uint64_t grantUpTo = 1ull << 30;  // larger requests are refused
     bool heapsFail = false;
+    bool populateFails = false;  // makeResident reports the system out of memory
     std::vector<std::string> calls;
     std::set<void*> liveBlocks, liveHeaps;
     std::uint64_t residentBytes = 0;
@@ -56,9 +57,11 @@ public:
             }
         }
     }
-    void makeResident(void*, std::uint64_t bytes) override {
+    bool makeResident(void*, std::uint64_t bytes) override {
         calls.push_back("resident " + std::to_string(bytes));
+        if (populateFails) return false;
         residentBytes += bytes;
+        return true;
     }
     std::uint64_t commitLimit() override { return limit; }
 

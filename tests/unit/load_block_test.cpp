@@ -76,7 +76,7 @@ TEST(AllocateBlock, ZeroBytesIsAValidBlockInBothModes) {
 
 TEST(AllocateBlock, FailuresLeaveNoBlockAndNothingBehind) {
     struct Case { const char* what; int mode; std::uint64_t bytes; std::uint64_t limit; bool heapsFail;
-                  std::vector<std::string> calls; };
+                  std::vector<std::string> calls; bool populateFails = false; };
     const Case cases[] = {
         {"normal, refused by the allocator", kNormal, 2ull << 30, 1ull << 40, false, {"malloc 2147483648"}},
         {"normal, above the commit limit: not even asked", kNormal, 5000, 4096, false, {}},
@@ -85,11 +85,14 @@ TEST(AllocateBlock, FailuresLeaveNoBlockAndNothingBehind) {
         {"physical, block refused: its heap is destroyed", kPhysical, 2ull << 30, 1ull << 40, false,
          {"createHeap", "heapAlloc 2147483648", "destroyHeap"}},
         {"physical, above the commit limit", kPhysical, 5000, 4096, false, {}},
+        {"physical, pages refused while made resident: the block goes back", kPhysical, 4096, 1ull << 40, false,
+         {"createHeap", "heapAlloc 4096", "resident 4096", "destroyHeap"}, true},
     };
     for (const Case& c : cases) {
         FakeAllocator fake;
         fake.limit = c.limit;
         fake.heapsFail = c.heapsFail;
+        fake.populateFails = c.populateFails;
         LoadBlock load;
         load.allocated = 1;  // a failure clears it whatever it was
         EXPECT_EQ(allocateBlock(load, fake, c.mode, c.bytes, PageTouch::WriteAll), 1) << c.what;
@@ -98,6 +101,7 @@ TEST(AllocateBlock, FailuresLeaveNoBlockAndNothingBehind) {
         EXPECT_EQ(load.heap, nullptr) << c.what;
         EXPECT_EQ(fake.calls, c.calls) << c.what;
         EXPECT_TRUE(fake.liveHeaps.empty()) << c.what;
+        EXPECT_TRUE(fake.liveBlocks.empty()) << c.what;
     }
 }
 
