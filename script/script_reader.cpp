@@ -22,23 +22,61 @@ const char* nextToken(char*& p) {
 }
 }  // namespace
 
+namespace {
+class StreamSource final : public ScriptSource {
+public:
+    explicit StreamSource(std::FILE* file) : file_(file) {}
+    ~StreamSource() override { std::fclose(file_); }
+    long read(unsigned char* into, std::size_t max) override {
+        return static_cast<long>(std::fread(into, 1, max, file_));
+    }
+
+private:
+    std::FILE* file_;
+};
+
+class MemorySource final : public ScriptSource {
+public:
+    MemorySource(const unsigned char* data, std::size_t size) : data_(data), left_(size) {}
+    long read(unsigned char* into, std::size_t max) override {
+        const std::size_t count = std::min(max, left_);
+        if (count > 0) std::memcpy(into, data_, count);
+        data_ += count;
+        left_ -= count;
+        return static_cast<long>(count);
+    }
+
+private:
+    const unsigned char* data_;
+    std::size_t left_;
+};
+}  // namespace
+
+std::unique_ptr<ScriptSource> openScriptStream(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) return nullptr;
+    return std::make_unique<StreamSource>(file);
+}
+
 ScriptReader::ScriptReader(const char* path, std::size_t chunkBytes)
-    : file_(std::fopen(path, "rb")), chunk_(clampChunk(chunkBytes)) {}
+    : ScriptReader(openScriptStream(path), chunkBytes) {}
 
 ScriptReader::ScriptReader(const unsigned char* data, std::size_t size, std::size_t chunkBytes)
-    : inMemory_(true), memory_(data), memoryLeft_(size), chunk_(clampChunk(chunkBytes)) {}
+    : ScriptReader(std::make_unique<MemorySource>(data, size), chunkBytes) {}
+
+ScriptReader::ScriptReader(std::unique_ptr<ScriptSource> source, std::size_t chunkBytes)
+    : source_(std::move(source)), chunk_(clampChunk(chunkBytes)) {}
 
 bool ScriptReader::refill() {
     rawPos_ = 0;
-    if (file_) {
-        // A read error ends the file, as it ends fgets.
-        rawLen_ = std::fread(raw_, 1, chunk_, file_.get());
-    } else {
-        rawLen_ = std::min(chunk_, memoryLeft_);
-        if (rawLen_ > 0) std::memcpy(raw_, memory_, rawLen_);
-        memory_ += rawLen_;
-        memoryLeft_ -= rawLen_;
+    rawLen_ = 0;
+    if (!source_ || failed_) return false;
+    const long got = source_->read(raw_, chunk_);
+    if (got < 0) {
+        failed_ = true;
+        return false;
     }
+    rawLen_ = static_cast<std::size_t>(got);
     return rawLen_ > 0;
 }
 

@@ -16,6 +16,19 @@ struct ScriptLine {
     const char* argument = nullptr;
 };
 
+// Where a script's bytes come from.
+struct ScriptSource {
+    virtual ~ScriptSource() = default;
+    // Up to `max` bytes into `into`, as one read of the file gives them: the
+    // count, 0 at the end, -1 when the read failed.
+    virtual long read(unsigned char* into, std::size_t max) = 0;
+};
+
+// The window's source: the C runtime's stream, opened in binary. fread
+// waits for a whole chunk or the end, and a read error ends the file, as it
+// ends fgets.
+std::unique_ptr<ScriptSource> openScriptStream(const char* path);
+
 class ScriptReader {
 public:
     static constexpr std::size_t kLineLimit = 1024;   // 1,023 bytes and the NUL
@@ -27,11 +40,15 @@ public:
     explicit ScriptReader(const char* path, std::size_t chunkBytes = kChunkBytes);
     // Reads the bytes of a script held in memory (not copied; must outlive the reader).
     ScriptReader(const unsigned char* data, std::size_t size, std::size_t chunkBytes = kChunkBytes);
+    // Reads from `source` (null: not open).
+    explicit ScriptReader(std::unique_ptr<ScriptSource> source, std::size_t chunkBytes = kChunkBytes);
 
     ScriptReader(const ScriptReader&) = delete;
     ScriptReader& operator=(const ScriptReader&) = delete;
 
-    bool isOpen() const { return file_ != nullptr || inMemory_; }
+    bool isOpen() const { return source_ != nullptr; }
+    // True once the source reported a failed read; the file has then ended.
+    bool failed() const { return failed_; }
 
     // The first line, read with the header's limit: true only when it is
     // exactly "EVKScript\n".
@@ -51,18 +68,12 @@ public:
     unsigned lineNumber() const { return lineNumber_; }
 
 private:
-    struct FileCloser {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-
     int nextByte();  // the next byte after the text-mode rules, or EOF
     int peekRaw();   // the next byte of the file as stored, or EOF
     bool refill();
 
-    std::unique_ptr<std::FILE, FileCloser> file_;
-    bool inMemory_ = false;
-    const unsigned char* memory_ = nullptr;
-    std::size_t memoryLeft_ = 0;
+    std::unique_ptr<ScriptSource> source_;
+    bool failed_ = false;
     std::size_t chunk_;
     unsigned char raw_[kChunkBytes];
     std::size_t rawPos_ = 0;

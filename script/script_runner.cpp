@@ -13,6 +13,11 @@ void errorBox(ScriptHost& host, int textId, int captionId = IDS_ERROR) {
     host.messageBox(host.loadString(textId).c_str(), captionId, kErrorBox);
 }
 
+int loadFailure(ScriptHost& host, const std::string& path) {
+    host.messageBox(formatLoadFailure(host.loadString(IDS_SCRIPT_LOAD_FAILED), path).c_str(), IDS_ERROR, kErrorBox);
+    return 1;
+}
+
 // A keyword written last in the file (or in a 1,023-byte piece) may have no
 // argument token at all; its number then reads as an empty token's, 0.
 std::int32_t numberOf(const char* argument) { return argument ? parseNumber(argument) : 0; }
@@ -95,8 +100,9 @@ std::string formatLoadFailure(const std::string& format, const std::string& path
 }
 
 int runOpenedScript(ScriptHost& host, ScriptReader& reader, LoadBlock& load,
-                    BlockAllocator& allocator, int physicalMode) {
+                    BlockAllocator& allocator, int physicalMode, const std::string& path) {
     if (!reader.readMagicLine()) {
+        if (reader.failed()) return loadFailure(host, path);
         errorBox(host, IDS_NOT_EVK, IDS_ILLEGAL_FILE);
         return 1;
     }
@@ -119,7 +125,16 @@ int runOpenedScript(ScriptHost& host, ScriptReader& reader, LoadBlock& load,
     ScriptLine line;
     for (;;) {
         if (stopped()) return kScriptStopped;
-        if (!reader.readLine(line)) break;
+        if (!reader.readLine(line)) {
+            if (!reader.failed()) break;
+            // The rest of the script is lost: what it would release or end
+            // cannot be known, so the run gives back its block and fails.
+            if (scriptAllocated) {
+                host.showStatus(IDS_FREEING);
+                releaseBlock(load, allocator, physicalMode);
+            }
+            return loadFailure(host, path);
+        }
         const char* keyword = line.keyword;
         if (!keyword) continue;
         const char* argument = line.argument;
@@ -168,19 +183,14 @@ int runOpenedScript(ScriptHost& host, ScriptReader& reader, LoadBlock& load,
 
 int runScript(ScriptHost& host, LoadBlock& load, BlockAllocator& allocator, int physicalMode) {
     std::string path;
-    auto loadFailure = [&] {
-        host.messageBox(formatLoadFailure(host.loadString(IDS_SCRIPT_LOAD_FAILED), path).c_str(),
-                        IDS_ERROR, kErrorBox);
-        return 1;
-    };
     switch (host.chooseFile(path)) {
     case ScriptHost::Choice::Cancelled: return 1;
-    case ScriptHost::Choice::Failed: return loadFailure();
+    case ScriptHost::Choice::Failed: return loadFailure(host, path);
     case ScriptHost::Choice::Chosen: break;
     }
     if (path.empty()) return 1;  // nothing chosen after all: as a cancel
 
-    ScriptReader reader(path.c_str());  // closed on every way out
-    if (!reader.isOpen()) return loadFailure();
-    return runOpenedScript(host, reader, load, allocator, physicalMode);
+    ScriptReader reader(host.openScript(path));  // closed on every way out
+    if (!reader.isOpen()) return loadFailure(host, path);
+    return runOpenedScript(host, reader, load, allocator, physicalMode, path);
 }

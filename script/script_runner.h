@@ -4,11 +4,11 @@
 // so it builds and is tested without the Windows API.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "load/load_block.h"
-
-class ScriptReader;
+#include "script_reader.h"
 
 struct ScriptHost {
     virtual ~ScriptHost() = default;
@@ -17,6 +17,11 @@ struct ScriptHost {
     // The open-file dialog. On Failed, `path` holds whatever the dialog left
     // (possibly only a file name) for the error message.
     virtual Choice chooseFile(std::string& path) = 0;
+    // Opens the chosen script; null when it cannot be read. The window reads
+    // through the C runtime (openScriptStream).
+    virtual std::unique_ptr<ScriptSource> openScript(const std::string& path) {
+        return openScriptStream(path.c_str());
+    }
     // Shows string `stringId` in the status line.
     virtual void showStatus(int stringId) = 0;
     // The text of string `stringId` from the string table.
@@ -45,9 +50,11 @@ constexpr int kScriptStopped = 2;
 // when the host asked to stop.
 int runScript(ScriptHost& host, LoadBlock& load, BlockAllocator& allocator, int physicalMode);
 
-// The run from the magic line on, over a reader that is already open.
+// The run from the magic line on, over a reader that is already open. A read
+// that fails (only a host's own source reports one) ends the run as the
+// file's failure to load, naming `path`.
 int runOpenedScript(ScriptHost& host, ScriptReader& reader, LoadBlock& load,
-                    BlockAllocator& allocator, int physicalMode);
+                    BlockAllocator& allocator, int physicalMode, const std::string& path = {});
 
 // String 38's text with the path put in place of its %s ("%%" gives "%");
 // nothing else in the text is interpreted, and the path may be of any length.

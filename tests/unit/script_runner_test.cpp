@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -71,7 +72,10 @@ public:
     }
     void* takeFromHeap(void*, std::uint64_t bytes) override { return take("heap-take ", bytes); }
     void destroyHeap(void* heap) override { log_.push_back("destroy #" + id(heap)); }
-    void makeResident(void*, std::uint64_t bytes) override { log_.push_back("resident " + std::to_string(bytes)); }
+    bool makeResident(void*, std::uint64_t bytes) override {
+        log_.push_back("resident " + std::to_string(bytes));
+        return true;
+    }
     std::uint64_t commitLimit() override { return UINT64_MAX - 1; }
 
 private:
@@ -311,3 +315,55 @@ TEST(ScriptRunner, StopsBetweenLinesAndGivesBackItsBlock) {
     }
 }
 }  // namespace
+
+namespace {
+// Gives `bytes`, then fails its next read (a device error, a folder).
+class FailingSource final : public ScriptSource {
+public:
+    explicit FailingSource(std::string bytes) : bytes_(std::move(bytes)) {}
+    long read(unsigned char* into, std::size_t max) override {
+        if (bytes_.empty()) return -1;
+        const std::size_t count = std::min(max, bytes_.size());
+        std::memcpy(into, bytes_.data(), count);
+        bytes_.erase(0, count);
+        return static_cast<long>(count);
+    }
+
+private:
+    std::string bytes_;
+};
+
+class FailingSourceHost final : public FakeHost {
+public:
+    FailingSourceHost(Log& log, std::string bytes) : FakeHost(log), bytes_(std::move(bytes)) {}
+    std::unique_ptr<ScriptSource> openScript(const std::string&) override {
+        return std::make_unique<FailingSource>(bytes_);
+    }
+
+private:
+    std::string bytes_;
+};
+}  // namespace
+
+TEST(ScriptRunner, AReadThatFailsIsAFailureToLoadNotTheEnd) {
+    const std::string failed = box("Failed to load s.evk.", IDS_ERROR, 0x10);
+    const struct {
+        std::string before;  // what arrives before the read fails
+        Log expected;
+    } cases[] = {
+        {"", {failed}},
+        {"EVKSc", {failed}},
+        {"EVKScript\nsleep 1\n", {kConfirm, "status 45", "sleep 1000", "status 1", failed}},
+        {"EVKScript\nmallocate 1\n", {kConfirm, "status 22", "take 1048576", "status 25", "free #1", failed}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before);
+        Log log;
+        FailingSourceHost host(log, c.before);
+        host.path = "s.evk";
+        FakeAllocator allocator(log);
+        LoadBlock load;
+        EXPECT_EQ(runScript(host, load, allocator, 0), 1);
+        EXPECT_EQ(log, c.expected);
+    }
+}
