@@ -40,5 +40,26 @@ echo "== Fuzzing the script engine"
 "$TORVANE_ROOT/tests/fuzz/run-fuzz.sh" "${TORVANE_FUZZ_SECONDS:-60}"
 passed=$((passed + 1))
 
+echo "== Packages, the container image and the Kubernetes manifests"
+# tools/package.sh as a user runs it, with podman kept to a store of the
+# checks' own (removed by the last check), then the checks of what it made.
+checks=$TORVANE_ROOT/build/package-checks
+podman_store="--root $checks/podman-root --runroot $checks/podman-run --storage-driver vfs"
+export CONTAINERS_CONF=$TORVANE_ROOT/tests/package/containers.conf
+rm -rf "$checks/packages"
+mkdir -p "$checks"
+if TORVANE_PODMAN_OPTS="$podman_store" TORVANE_PACKAGE_DIR="$checks/packages" \
+        tools/package.sh >"$checks/package.log" 2>&1; then
+    cmake -S tests/package -B "$checks/tests" -DTORVANE_PACKAGE_DIR="$checks/packages" \
+        -DTORVANE_PODMAN_OPTS="$podman_store" >/dev/null
+    cmake --build "$checks/tests" >/dev/null
+    run_counted ctest --test-dir "$checks/tests" -j2 --output-on-failure
+else
+    cat "$checks/package.log"
+    echo "tools/package.sh failed"
+    failed=$((failed + 1))
+fi
+unset CONTAINERS_CONF
+
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
