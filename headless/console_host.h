@@ -1,10 +1,11 @@
 // The script runner's host for a console: the file named on the command line
 // instead of a dialog, lines on standard output instead of the status line
 // and boxes, a question on the terminal for the confirmation, and waits in
-// ticks that run the access load and notice Ctrl-C.
+// ticks that run the access load and notice a stop.
 #pragma once
 #include <string>
 
+#include "external_command.h"
 #include "load/access_load.h"
 #include "load/load_block.h"
 #include "options.h"
@@ -16,6 +17,7 @@ public:
     ConsoleHost(const Options& options, LoadBlock& load, AccessLoad& access);
 
     Choice chooseFile(std::string& path) override;
+    std::unique_ptr<ScriptSource> openScript(const std::string& path) override;
     void showStatus(int stringId) override;
     std::string loadString(int stringId) override;
     int messageBox(const char* text, int captionId, unsigned style) override;
@@ -26,16 +28,20 @@ public:
 
     // Whether the confirmation was answered No or could not be asked.
     bool refused() const { return refused_; }
-    // Says where a run that Ctrl-C ended stopped.
+    // Says where a stopped run stopped, and what stopped it.
     void reportStop();
+    // A line of torvane-run's own on standard error ("error" kind).
+    void explain(const std::string& text);
 
 private:
     int confirm(const std::string& question);
     WaitEnd wait(Awaited& awaited, const WaitRules& rules);
+    void awaitCommand(ExternalCommand& running);
+    void tick();
     void emit(const char* kind, const std::string& text, bool onError = false);
 
     const Options& options_;
-    std::string folder_;
+    CommandFolder folder_;
     LoadBlock& load_;
     AccessLoad& access_;
     bool refused_ = false;
@@ -43,3 +49,6 @@ private:
     std::string keyword_;
     bool stoppedInWait_ = false;
 };
+
+// Whether the run should stop: a stop signal, or output that cannot be written.
+bool runShouldStop();

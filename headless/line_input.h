@@ -19,8 +19,10 @@ public:
 
     // True once a whole line, or the end of the input, has come.
     bool waitUpTo(std::uint32_t milliseconds) override;
-    // The line read so far, without its line end.
+    // The line read so far, without its line end: at most kLineLimit bytes.
     std::string line() const;
+
+    static constexpr std::size_t kLineLimit = 1024;
 
     struct State;
 

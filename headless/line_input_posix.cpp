@@ -1,9 +1,10 @@
 // Linux: poll standard input, then take what it has one byte at a time, so
-// that nothing behind the line is consumed.
+// that nothing behind the line is consumed (commands read the same input).
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 #include "line_input.h"
 
@@ -19,9 +20,13 @@ LineInput::~LineInput() = default;
 
 bool LineInput::waitUpTo(std::uint32_t milliseconds) {
     State& state = *state_;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
     pollfd input = {STDIN_FILENO, POLLIN, 0};
     int timeout = static_cast<int>(milliseconds);
-    // An interrupted poll (Ctrl-C) returns -1 and hands control back.
+    // An interrupted poll (a stop) returns -1 and hands control back. A
+    // stream that never sends a line end (/dev/zero) is read only until the
+    // tick is due, so the tick and a stop still come.
     while (!state.done && poll(&input, 1, timeout) > 0) {
         char byte;
         const ssize_t got = read(STDIN_FILENO, &byte, 1);
@@ -30,7 +35,8 @@ bool LineInput::waitUpTo(std::uint32_t milliseconds) {
             state.done = true;  // the line, or the end (or loss) of the input
             break;
         }
-        state.line += byte;
+        if (state.line.size() < kLineLimit) state.line += byte;  // the rest of an endless line is dropped
+        if (Clock::now() >= end) break;
         timeout = 0;
     }
     return state.done;

@@ -40,19 +40,32 @@ Child::Child(const ChildSetup& setup) {
             dup2(terminalSide, STDIN_FILENO);
         } else if (setup.input == Input::Pipe) {
             dup2(inPipe[0], STDIN_FILENO);
-        } else {
-            const int null = open("/dev/null", O_RDONLY);
-            dup2(null, STDIN_FILENO);
+        } else if (setup.input != Input::Closed) {
+            const int source = open(setup.input == Input::Zero ? "/dev/zero" : "/dev/null", O_RDONLY);
+            dup2(source, STDIN_FILENO);
         }
         if (setup.ownGroup && setup.input != Input::Terminal) setpgid(0, 0);
-        dup2(outPipe[1], STDOUT_FILENO);
+        if (setup.output == Output::Full) {
+            dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
+        } else {
+            dup2(outPipe[1], STDOUT_FILENO);
+        }
         dup2(errPipe[1], STDERR_FILENO);
         for (int fd = 3; fd < 256; ++fd) close(fd);
+        if (setup.input == Input::Closed) close(STDIN_FILENO);
+        if (setup.output == Output::Closed) close(STDOUT_FILENO);
+        if (!setup.cgroupProcs.empty()) {
+            const int procs = open(setup.cgroupProcs.c_str(), O_WRONLY);
+            if (procs < 0 || write(procs, "0", 1) != 1) _exit(125);
+            close(procs);
+        }
         for (const std::string& variable : setup.environment) putenv(const_cast<char*>(variable.c_str()));
-        std::vector<char*> argv = {const_cast<char*>(TORVANE_RUN)};
+        std::vector<char*> argv;
+        for (const std::string& arg : setup.prefix) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(const_cast<char*>(TORVANE_RUN));
         for (const std::string& arg : setup.args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
-        execv(TORVANE_RUN, argv.data());
+        execvp(argv[0], argv.data());
         _exit(126);
     }
     close(outPipe[1]);
@@ -113,6 +126,11 @@ bool Child::waitFor(const std::string& stream, const std::string& needle, int ti
 
 void Child::send(const std::string& bytes) {
     if (inFd_ >= 0 && write(inFd_, bytes.data(), bytes.size()) < 0) std::abort();
+}
+
+void Child::closeOutput() {
+    if (outFd_ >= 0) close(outFd_);
+    outFd_ = -1;
 }
 
 void Child::closeInput() {

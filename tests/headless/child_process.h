@@ -7,7 +7,9 @@
 #include <utility>
 #include <vector>
 
-enum class Input { Null, Pipe, Terminal };
+enum class Input { Null, Pipe, Terminal, Closed, Zero };
+// Standard output: a pipe read by the test, the full device, or closed.
+enum class Output { Pipe, Full, Closed };
 
 struct ChildSetup {
     ChildSetup(std::vector<std::string> arguments, std::vector<std::string> variables = {},
@@ -17,6 +19,9 @@ struct ChildSetup {
     std::vector<std::string> environment;  // NAME=VALUE, over the inherited ones
     Input input = Input::Null;
     bool ownGroup = false;  // a process group of its own, as a terminal's job
+    Output output = Output::Pipe;
+    std::string cgroupProcs;  // a cgroup.procs file the child joins before it starts the program
+    std::vector<std::string> prefix;  // a program that starts torvane-run, e.g. unshare --pid --fork
 };
 
 class Child {
@@ -33,6 +38,8 @@ public:
     bool waitForErrorOutput(const std::string& needle, int timeoutMs = 10000) { return waitFor(err, needle, timeoutMs); }
     void send(const std::string& bytes);
     void closeInput();
+    // Closes the test's end of standard output, as a reader that has gone.
+    void closeOutput();
     // Collects the rest of the output and the exit status (128 + signal when
     // a signal ended it); -1 when it has not ended within `timeoutMs`.
     int finish(int timeoutMs = 20000);

@@ -1,0 +1,47 @@
+// The allocator seam with the memory room asked first. Linux grants a
+// mapping it cannot fill and later ends some process to fill it; inside a
+// memory cgroup that process is this one (exit 137, nothing printed). So a
+// block that is to be resident and does not fit the room is refused before
+// the system is asked, and fails as any refused allocation does.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "load/load_block.h"
+#include "memory_room.h"
+
+// Whether a resident block of `bytes` fits `room`. Each 4 KiB page also
+// needs 8 bytes of page table, charged to the same limit, so a block needs
+// 1/512 more than its size.
+bool fitsRoom(std::uint64_t bytes, const MemoryRoom& room);
+
+class RoomCheckedAllocator final : public BlockAllocator {
+public:
+    using ReadRoom = std::function<MemoryRoom()>;
+    // Says why a block was refused (a line for the user).
+    using Explain = std::function<void(const std::string&)>;
+
+    // `normalResident`: normal-mode blocks will be written whole (the access
+    // load), so they must fit too; otherwise they are only committed.
+    RoomCheckedAllocator(BlockAllocator& inner, ReadRoom readRoom, Explain explain, bool normalResident);
+
+    void* takeNormal(std::uint64_t bytes) override;
+    void releaseNormal(void* block) override { inner_.releaseNormal(block); }
+    void* createHeap() override { return inner_.createHeap(); }
+    void* takeFromHeap(void* heap, std::uint64_t bytes) override;
+    void destroyHeap(void* heap) override { inner_.destroyHeap(heap); }
+    bool makeResident(void* block, std::uint64_t bytes) override;
+    std::uint64_t commitLimit() override;
+
+private:
+    bool fits(std::uint64_t bytes);
+
+    BlockAllocator& inner_;
+    ReadRoom readRoom_;
+    Explain explain_;
+    bool normalResident_;
+};
+
+// "412.0MiB": the figure form of every log line.
+std::string mebibytesText(std::uint64_t bytes);
