@@ -172,6 +172,21 @@ def check_empty_root(args):
     print("ok: the example ran to its end in an empty root")
 
 
+def check_help_in_docs(args):
+    """docs/torvane-run.md shows the options as --help prints them."""
+    with shipped_binary(args) as (_, binary):
+        status, printed = run([binary, "--help"], 30)
+    expect(status == 0, f"torvane-run --help exited with {status}")
+    with open(os.path.join(args.source, "docs/torvane-run.md")) as f:
+        doc = f.read()
+    marker = "As `torvane-run --help` prints them:\n\n```text\n"
+    expect(marker in doc, "docs/torvane-run.md has no block of the --help text")
+    shown = doc.split(marker, 1)[1].split("\n```", 1)[0]
+    expect(shown.rstrip("\n") == printed.rstrip("\n"),
+           f"docs/torvane-run.md shows another --help text than torvane-run prints:\n{printed}")
+    print("ok: docs/torvane-run.md shows --help as torvane-run prints it")
+
+
 # ---- The populate fallback ----------------------------------------------------
 
 def vm_rss(pid):
@@ -314,6 +329,7 @@ CHECKS = {
     "contents": check_contents,
     "static": check_static,
     "empty-root": check_empty_root,
+    "help-in-docs": check_help_in_docs,
     "populate-fallback": check_populate_fallback,
     "image-present": check_image_present,
     "image-contents": check_image_contents,
