@@ -89,21 +89,23 @@ std::string oneLine(const std::string& text, TextEncoding encoding) {
     return line;
 }
 
-namespace {
-std::string mebibytes(std::uint64_t bytes) {
+std::string mebibytesText(std::uint64_t bytes) {
     if (bytes == MemoryFigures::kUnknown) return "?";
     char text[32];
     std::snprintf(text, sizeof text, "%.1fMiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
     return text;
 }
-}  // namespace
 
 std::string formatLogLine(const LocalTime& time, const MemoryFigures& figures, const char* kind,
                           const std::string& text) {
-    char head[160];
+    std::string available = mebibytesText(figures.availableBytes);
+    if (figures.availableLimit && figures.availableBytes != MemoryFigures::kUnknown) {
+        available = available + "(" + figures.availableLimit + ")";
+    }
+    char head[192];
     std::snprintf(head, sizeof head, "%04d-%02d-%02d %02d:%02d:%02d.%03d  rss=%s  commit=%s  avail=%s  %-8s ",
                   time.year, time.month, time.day, time.hour, time.minute, time.second, time.millisecond,
-                  mebibytes(figures.residentBytes).c_str(), mebibytes(figures.committedBytes).c_str(),
-                  mebibytes(figures.availableBytes).c_str(), kind);
+                  mebibytesText(figures.residentBytes).c_str(), mebibytesText(figures.committedBytes).c_str(),
+                  available.c_str(), kind);
     return head + oneLine(text);
 }

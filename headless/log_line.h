@@ -3,7 +3,8 @@
 //   2025-06-01 14:03:07.412  rss=3.2MiB  commit=12.9MiB  avail=22561.0MiB  status   Allocating...
 //
 // local time to the millisecond, the memory figures in MiB ("?" when not
-// known), the kind of event padded to eight, then its text on the same line.
+// known; the room followed by "(cgroup)" or "(job)" when a limit sets it),
+// the kind of event padded to eight, then its text on the same line.
 #pragma once
 #include <string>
 
@@ -37,6 +38,9 @@ constexpr TextEncoding kRunnerTextEncoding = TextEncoding::Utf8;
 //     leads) as \xHH. Every escape thus names the bytes as they were.
 //   - Everything else, valid UTF-8 or a code page's characters, stays as is.
 std::string oneLine(const std::string& text, TextEncoding encoding = kRunnerTextEncoding);
+
+// A figure as the log lines give it: "412.0MiB", "?" when not known.
+std::string mebibytesText(std::uint64_t bytes);
 
 std::string formatLogLine(const LocalTime& time, const MemoryFigures& figures, const char* kind,
                           const std::string& text);

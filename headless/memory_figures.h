@@ -11,9 +11,11 @@ struct MemoryFigures {
     // charged to the commit limit whether touched or not); Windows its
     // private bytes (PrivateUsage).
     std::uint64_t committedBytes = kUnknown;
-    // Physical memory still available to programs: Linux MemAvailable,
-    // Windows ullAvailPhys.
+    // The memory room: what may still be made resident, the tightest of the
+    // host's available memory and every memory limit over the process.
     std::uint64_t availableBytes = kUnknown;
+    // "cgroup" or "job" when such a limit sets the room; null for the host.
+    const char* availableLimit = nullptr;
 };
 
 // Read afresh on every call; a figure the system does not give stays kUnknown.

@@ -1,7 +1,8 @@
-// Linux's figures: /proc/self/status for the process, /proc/meminfo for the
-// system.
+// Linux's figures: /proc/self/status for the process, the memory room for
+// what is left.
 #include "memory_figures.h"
 
+#include "memory_room.h"
 #include "proc_fields.h"
 
 MemoryFigures readMemoryFigures() {
@@ -11,8 +12,10 @@ MemoryFigures readMemoryFigures() {
     // VmData: heap and private anonymous mappings, counted when mapped rather
     // than when touched, as Windows counts private bytes when committed.
     if (auto data = procField(status, "VmData")) figures.committedBytes = *data;
-    if (auto available = procField(readProcFile("/proc/meminfo"), "MemAvailable")) {
-        figures.availableBytes = *available;
+    const MemoryRoom room = readMemoryRoom();
+    if (room.known) {
+        figures.availableBytes = room.available;
+        if (room.availableSource != LimitSource::Host) figures.availableLimit = limitSourceName(room.availableSource);
     }
     return figures;
 }

@@ -1,9 +1,10 @@
 // Windows' figures: the process's working set and private bytes, the
-// system's available physical memory.
+// memory room for what is left.
 #include <windows.h>
 #include <psapi.h>
 
 #include "memory_figures.h"
+#include "memory_room.h"
 
 MemoryFigures readMemoryFigures() {
     MemoryFigures figures;
@@ -15,8 +16,10 @@ MemoryFigures readMemoryFigures() {
         // Windows gives the same figure in both; Wine leaves PrivateUsage 0.
         figures.committedBytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
     }
-    MEMORYSTATUSEX status = {};
-    status.dwLength = sizeof status;
-    if (GlobalMemoryStatusEx(&status)) figures.availableBytes = status.ullAvailPhys;
+    const MemoryRoom room = readMemoryRoom();
+    if (room.known) {
+        figures.availableBytes = room.available;
+        if (room.availableSource != LimitSource::Host) figures.availableLimit = limitSourceName(room.availableSource);
+    }
     return figures;
 }

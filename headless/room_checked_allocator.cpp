@@ -1,18 +1,13 @@
 #include "room_checked_allocator.h"
 
-#include <cstdio>
 #include <utility>
+
+#include "log_line.h"
 
 bool fitsRoom(std::uint64_t bytes, const MemoryRoom& room) {
     if (!room.known) return false;
     const std::uint64_t pageTables = bytes / 512;
     return bytes <= room.available && pageTables <= room.available - bytes;
-}
-
-std::string mebibytesText(std::uint64_t bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1fMiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-    return text;
 }
 
 RoomCheckedAllocator::RoomCheckedAllocator(BlockAllocator& inner, ReadRoom readRoom, Explain explain,

@@ -42,6 +42,3 @@ private:
     Explain explain_;
     bool normalResident_;
 };
-
-// "412.0MiB": the figure form of every log line.
-std::string mebibytesText(std::uint64_t bytes);
