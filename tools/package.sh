@@ -17,7 +17,7 @@ image=1
 for argument in "$@"; do
     case "$argument" in
         --no-image) image=0 ;;
-        -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,/^set /{/^#/p}' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "package.sh: unknown option $argument (known: --no-image, --help)" >&2; exit 2 ;;
     esac
 done
