@@ -23,13 +23,16 @@ constexpr long kBlockKiB = 64 * 1024;
 TEST(TorvaneRun, EndsEachScriptWithItsLinesAndStatus) {
     const struct {
         const char* what;
-        std::optional<std::string> file;  // none: no file at all
+        std::optional<std::string> file;  // none: no file at all; "/": a folder
         std::vector<std::string> options, environment;
         std::vector<std::string> out, err;
         int status;
     } cases[] = {
         {"wrong magic", "evkscript\nsleep 1\n", {}, {}, {}, {"error    Illegal file: This is not an EVK file."}, 1},
         {"empty file", "", {}, {}, {}, {"error    Illegal file: This is not an EVK file."}, 1},
+        {"a folder", "/", {}, {}, {},
+         {"error    torvane-run: cannot read @: it is a folder, not a script file", "error    Error: Failed to load @."},
+         1},
         {"missing file", std::nullopt, {}, {}, {},
          {"error    torvane-run: cannot read @: No such file or directory", "error    Error: Failed to load @."}, 1},
         {"impossible size", "EVKScript\nmallocate 2000000\nsleep 1\n", {}, {},
@@ -56,7 +59,9 @@ TEST(TorvaneRun, EndsEachScriptWithItsLinesAndStatus) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Folder folder;
-        const std::string script = c.file ? folder.write("s.evk", *c.file) : folder.path() + "/absent.evk";
+        const std::string script = !c.file ? folder.path() + "/absent.evk"
+                                   : *c.file == "/" ? folder.path()
+                                                    : folder.write("s.evk", *c.file);
         ChildSetup setup{c.options, c.environment};
         setup.args.insert(setup.args.end(), {"--yes", script});
         const RunResult r = runToEnd(setup);

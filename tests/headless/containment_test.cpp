@@ -200,6 +200,24 @@ TEST(Containment, ClosedInputNeverBecomesTheScript) {
     }
 }
 
+// A command whose folder has gone is not run elsewhere: it fails with a line
+// that says why, and the run goes on.
+TEST(Containment, ACommandIsNotRunWhenTheScriptsFolderHasGone) {
+    Folder outer;
+    const std::string inner = outer.path() + "/scripts";
+    fs::create_directories(inner);
+    std::ofstream(inner + "/s.evk") << "EVKScript\nsleep 1\nrun touch>made-here\npopup after\n";
+    Child child(ChildSetup{{"-y", inner + "/s.evk"}});
+    ASSERT_TRUE(child.waitForOutput("status   Pause"));
+    fs::remove_all(inner);
+    EXPECT_EQ(child.finish(), 0);
+    EXPECT_NE(child.err.find("torvane-run: the script's folder " + inner + " has been removed; the command was not run"),
+              std::string::npos)
+        << child.err;
+    EXPECT_NE(child.out.find("popup    Information: after"), std::string::npos);
+    EXPECT_FALSE(fs::exists("made-here"));
+}
+
 // A wait for Enter on a stream that never sends one still ticks and stops.
 TEST(Containment, AnEndlessLineDoesNotHoldUpAStop) {
     Folder folder;
