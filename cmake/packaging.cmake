@@ -5,13 +5,18 @@
 # The version comes from the exe's version record alone, so that the package
 # names cannot drift from what Windows shows in the file's properties. Every
 # number in the record must agree, or the build stops here.
-file(STRINGS ${CMAKE_SOURCE_DIR}/shell/torvane.rc _tv_version_lines
-  REGEX "(FILEVERSION|PRODUCTVERSION|\"FileVersion\"|\"ProductVersion\")")
+file(READ ${CMAKE_SOURCE_DIR}/shell/torvane.rc _tv_rc)
+string(REGEX MATCHALL "(FILEVERSION|PRODUCTVERSION|\"FileVersion\",|\"ProductVersion\",) *\"?[0-9]+, *[0-9]+, *[0-9]+, *[0-9]+"
+  _tv_version_fields "${_tv_rc}")
+list(LENGTH _tv_version_fields _tv_count)
+if(NOT _tv_count EQUAL 4)
+  message(FATAL_ERROR "shell/torvane.rc: expected FILEVERSION, PRODUCTVERSION, FileVersion and ProductVersion "
+    "in the version record, found ${_tv_count} of them")
+endif()
 set(_tv_versions "")
-foreach(_line IN LISTS _tv_version_lines)
-  if(_line MATCHES "([0-9]+), *([0-9]+), *([0-9]+), *([0-9]+)")
-    list(APPEND _tv_versions "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${CMAKE_MATCH_3}.${CMAKE_MATCH_4}")
-  endif()
+foreach(_field IN LISTS _tv_version_fields)
+  string(REGEX MATCH "([0-9]+), *([0-9]+), *([0-9]+), *([0-9]+)" _ "${_field}")
+  list(APPEND _tv_versions "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${CMAKE_MATCH_3}.${CMAKE_MATCH_4}")
 endforeach()
 list(REMOVE_DUPLICATES _tv_versions)
 list(LENGTH _tv_versions _tv_count)
