@@ -74,10 +74,16 @@ void declare(CLI::App& app, Options& options, std::vector<std::string>& scripts)
          "rewrite the script's block every 50 ms while the\nscript pauses, waits for a command or for a pop-up",
          &Options::accessLoad},
         {"-w,--wait-popups", "a pop-up waits for Enter instead of going on at once", &Options::waitPopups},
+        {"--check",
+         "read the script with the runner's exact rules, run\nnothing, and list every line it would skip,\n"
+         "misread or act on unexpectedly, with the fix",
+         &Options::check},
+        {"--strict", "refuse to run a script that --check finds fault with", &Options::strict},
+        {"--json", "JSON Lines instead of text lines", &Options::json},
     };
     for (const Flag& flag : flags) {
         std::string shown = flag.names;
-        shown.replace(shown.find(','), 1, " or ");
+        if (const std::size_t comma = shown.find(','); comma != std::string::npos) shown.replace(comma, 1, " or ");
         app.add_flag(flag.names, options.*flag.field, flag.text)->check(noValue(shown));
     }
 

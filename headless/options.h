@@ -12,6 +12,9 @@ struct Options {
     // How long a `run` command gets to end after a stop is passed on to it,
     // before it is killed.
     std::uint64_t graceMilliseconds = 5000;
+    bool check = false;   // read the script with the runner's rules and run nothing
+    bool strict = false;  // refuse to run a script that the check finds fault with
+    bool json = false;    // machine-readable lines (JSON Lines) instead of text
 };
 
 enum class Parsed { Run, Help, UsageError };
