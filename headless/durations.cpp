@@ -3,14 +3,8 @@
 #include <cstddef>
 
 namespace {
-struct Unit {
-    std::string_view suffix;  // lower case
-    std::uint64_t scale;      // in the quantity's smallest step
-};
-
-// "m" is minutes: the common reading in command-line durations. "ms" comes
-// before "s" so that the longest suffix is tried first.
-constexpr Unit kTimeUnits[] = {
+// "m" is minutes: the common reading in command-line durations.
+constexpr ScaleUnit kTimeUnits[] = {
     {"ms", 1}, {"s", 1000}, {"m", 60 * 1000}, {"h", 60 * 60 * 1000},
 };
 
@@ -24,13 +18,10 @@ bool sameLowerCase(std::string_view text, std::string_view lower) {
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
+}  // namespace
 
-// "<digits>[.<digits>]<suffix>" as a whole number of the table's smallest
-// step (the unit of scale 1), or nothing; a bare number takes `bareScale`.
-// The rule knows no table of its own, so another quantity (sizes) can use it.
-template <std::size_t N>
-std::optional<std::uint64_t> parseScaled(std::string_view text, const Unit (&units)[N], std::uint64_t bareScale,
-                                         std::uint64_t max) {
+std::optional<std::uint64_t> parseScaled(std::string_view text, std::span<const ScaleUnit> units,
+                                         std::uint64_t bareScale, std::uint64_t max, Fraction fractionRule) {
     std::size_t end = 0;
     while (end < text.size() && (isDigit(text[end]) || text[end] == '.')) ++end;
     const std::string_view number = text.substr(0, end);
@@ -40,43 +31,44 @@ std::optional<std::uint64_t> parseScaled(std::string_view text, const Unit (&uni
     if (suffix.empty()) {
         scale = bareScale;
     } else {
-        for (const Unit& unit : units) {
+        for (const ScaleUnit& unit : units) {
             if (sameLowerCase(suffix, unit.suffix)) scale = unit.scale;
         }
     }
     if (scale == 0) return std::nullopt;
 
     const std::size_t dot = number.find('.');
-    std::string_view whole = number.substr(0, dot);
-    std::string_view fraction = dot == std::string_view::npos ? std::string_view{} : number.substr(dot + 1);
+    const std::string_view whole = number.substr(0, dot);
+    const std::string_view fraction = dot == std::string_view::npos ? std::string_view{} : number.substr(dot + 1);
     if (whole.empty() || (dot != std::string_view::npos && fraction.empty())) return std::nullopt;
     if (fraction.find('.') != std::string_view::npos) return std::nullopt;
 
     std::uint64_t wholeValue = 0;
     for (const char c : whole) {
-        wholeValue = wholeValue * 10 + static_cast<std::uint64_t>(c - '0');
-        if (wholeValue > max) return std::nullopt;  // also keeps the next step from overflowing
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (wholeValue > (max - digit) / 10) return std::nullopt;  // checked before the product can overflow
+        wholeValue = wholeValue * 10 + digit;
     }
     if (wholeValue > max / scale) return std::nullopt;
     std::uint64_t value = wholeValue * scale;
 
-    while (!fraction.empty() && fraction.back() == '0') fraction.remove_suffix(1);
-    // No unit is 10^9 steps or more, so nine digits are enough for any
-    // fraction that names whole steps, and keep the product within 64 bits.
-    if (fraction.size() > 9) return std::nullopt;
-    std::uint64_t fractionValue = 0;
-    std::uint64_t denominator = 1;
-    for (const char c : fraction) {
-        fractionValue = fractionValue * 10 + static_cast<std::uint64_t>(c - '0');
-        denominator *= 10;
+    // floor(scale × 0.d1d2…dn) by Horner's rule from the last digit:
+    // part = (d × scale + part) / 10. Dropping each step's remainder never
+    // changes the floor, every operand stays under 10 × scale (no overflow
+    // for scale ≤ 2^60, whatever the number of digits), and the product is
+    // whole exactly when no step leaves a remainder.
+    std::uint64_t part = 0;
+    bool wholeSteps = true;
+    for (std::size_t i = fraction.size(); i-- > 0;) {
+        const std::uint64_t sum = static_cast<std::uint64_t>(fraction[i] - '0') * scale + part;
+        if (sum % 10 != 0) wholeSteps = false;
+        part = sum / 10;
     }
-    if (fractionValue * scale % denominator != 0) return std::nullopt;
-    value += fractionValue * scale / denominator;
-    if (value > max) return std::nullopt;
-    return value;
+    if (fractionRule == Fraction::Exact && !wholeSteps) return std::nullopt;
+    if (part > max - value) return std::nullopt;
+    return value + part;
 }
-}  // namespace
 
 std::optional<std::uint64_t> parseDurationMilliseconds(std::string_view text) {
-    return parseScaled(text, kTimeUnits, 1000, kMaxDurationMilliseconds);
+    return parseScaled(text, kTimeUnits, 1000, kMaxDurationMilliseconds, Fraction::Exact);
 }
