@@ -1,22 +1,16 @@
 #include "console_host.h"
 
+#include "command_wait.h"
 #include "console_text.h"
 #include "line_input.h"
 #include "log_line.h"
-#include "memory_figures.h"
+#include "parallel_fill.h"
+#include "run_log.h"
 #include "script/box_styles.h"
 #include "script_file.h"
 #include "stop_request.h"
 
 using namespace box_styles;
-
-namespace {
-// What a command is sent when the run stops for lost output rather than a
-// signal: the request to end that orchestrators send.
-constexpr int kEndRequest = 15;  // SIGTERM; Windows has no signals to send
-}  // namespace
-
-bool runShouldStop() { return stopSignalled() || outputLost(); }
 
 ConsoleHost::ConsoleHost(const Options& options, LoadBlock& load, AccessLoad& access)
     : options_(options), folder_(folderOf(options.script)), load_(load), access_(access) {}
@@ -29,13 +23,11 @@ ScriptHost::Choice ConsoleHost::chooseFile(std::string& path) {
 std::unique_ptr<ScriptSource> ConsoleHost::openScript(const std::string& path) {
     std::string why;
     std::unique_ptr<ScriptSource> source = openScriptFile(path, why);
-    if (!source) explain("torvane-run: cannot read " + path + ": " + why);
+    if (!source) explain("torvane-run: cannot read " + fromScript(path) + ": " + why);  // a path from argv: ANSI on Windows
     return source;
 }
 
-void ConsoleHost::emit(const char* kind, const std::string& text, bool onError) {
-    writeLine(onError ? Stream::Err : Stream::Out, formatLogLine(localTimeNow(), readMemoryFigures(), kind, text));
-}
+void ConsoleHost::emit(const char* kind, const std::string& text, bool onError) { logEvent(kind, text, onError); }
 
 void ConsoleHost::explain(const std::string& text) { emit("error", text, true); }
 
@@ -85,7 +77,11 @@ int ConsoleHost::confirm(const std::string& question) {
 
 void ConsoleHost::tick() {
     checkOutputReader();
-    if (options_.accessLoad) accessLoadIfHeld(load_, access_);
+    if (!options_.accessLoad) return;
+    const unsigned workers = options_.workers;
+    accessLoadIfHeld(load_, access_, [workers](unsigned char* start, std::uint64_t bytes, unsigned char value) {
+        fillInParts(start, bytes, value, workers);
+    });
 }
 
 WaitEnd ConsoleHost::wait(Awaited& awaited, const WaitRules& rules) {
@@ -106,28 +102,7 @@ void ConsoleHost::runCommand(const char* command) {
         explain("torvane-run: " + running.failure());
         return;
     }
-    awaitCommand(running);
-}
-
-// A stop is passed on to the command's whole group, which then has the grace
-// period to end; what is left of it after that, or at a second stop, is
-// killed. The run goes on to its own stop only once nothing of it is left.
-void ConsoleHost::awaitCommand(ExternalCommand& running) {
-    if (wait(running, WaitRules{std::nullopt, true}) != WaitEnd::Stopped) {
-        // Ctrl-C typed while the command had the terminal reached only the
-        // command; it stops the run as it would have without one.
-        if (running.hadTerminal() && running.status() == 128 + 2) noteStop(2);
-        return;
-    }
-    running.passOn(stopSignalled() ? stopSignal() : kEndRequest);
-    const unsigned stopsSoFar = stopCount();
-    const WaitEnd graceEnd = waitInTicks(
-        running, steadyClock(), WaitRules{options_.graceMilliseconds, true},
-        [stopsSoFar] { return stopCount() > stopsSoFar; }, [this] { tick(); });
-    if (graceEnd == WaitEnd::Ended) return;
-    running.killAll();
-    // SIGKILL cannot be caught; a second is ample for the system to end them.
-    waitInTicks(running, steadyClock(), WaitRules{1000, false}, [] { return false; }, [this] { tick(); });
+    if (awaitCommand(running, options_.graceMilliseconds, [this] { tick(); })) stoppedInWait_ = true;
 }
 
 bool ConsoleHost::stopRequested() { return runShouldStop(); }
@@ -139,8 +114,7 @@ void ConsoleHost::beginLine(unsigned lineNumber, const char* keyword) {
 }
 
 void ConsoleHost::reportStop() {
-    std::string text = stopSignalled() ? stopName(stopSignal()) : "output lost";
-    text += ": ";
+    std::string text = stopCause() + ": ";
     if (lineNumber_ == 0) {
         text += "stopped before the first command";
     } else {

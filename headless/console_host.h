@@ -36,7 +36,6 @@ public:
 private:
     int confirm(const std::string& question);
     WaitEnd wait(Awaited& awaited, const WaitRules& rules);
-    void awaitCommand(ExternalCommand& running);
     void tick();
     void emit(const char* kind, const std::string& text, bool onError = false);
 
@@ -49,6 +48,3 @@ private:
     std::string keyword_;
     bool stoppedInWait_ = false;
 };
-
-// Whether the run should stop: a stop signal, or output that cannot be written.
-bool runShouldStop();

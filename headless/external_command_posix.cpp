@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "external_command.h"
+#include "oom_score.h"
 
 struct CommandFolder::Handle {
     int fd = -1;
@@ -133,6 +134,7 @@ void onParentGone(int) { kill(0, SIGKILL); }
     const pid_t command = fork();
     if (command == 0) {
         signal(SIGUSR1, SIG_DFL);
+        restoreOomScoreForCommand();
         execCommand(line, report);
     }
     if (command < 0) {

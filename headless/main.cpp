@@ -1,17 +1,33 @@
 // torvane-run: a script run from the command line, with the window's reader
-// and runner behind a console host.
+// and runner behind a console host; or memory held without a script.
 #include "console_host.h"
 #include "console_text.h"
+#include "hold_run.h"
 #include "load/load_state.h"
 #include "memory_room.h"
+#include "oom_score.h"
 #include "options.h"
 #include "room_checked_allocator.h"
+#include "run_log.h"
 #include "stop_request.h"
 
 namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitSignalBase = 128;
+
+int runScriptMode(const Options& options, BlockAllocator& allocator) {
+    // This run's own records: the window's load engine, reached the same way.
+    LoadBlock load;
+    AccessLoad access;
+    ConsoleHost host(options, load, access);
+    const int result = runScript(host, load, allocator, options.physical ? 1 : 0);
+    if (result == kScriptStopped || runShouldStop()) {
+        host.reportStop();
+        return stoppedRunStatus();
+    }
+    if (host.refused()) return kExitUsage;
+    return result;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -28,26 +44,29 @@ int main(int argc, char** argv) {
     catchStopRequests();
     const Options& options = parsed.options;
 
-    // This run's own records: the window's load engine, reached the same way.
-    LoadBlock load;
-    AccessLoad access;
-    ConsoleHost host(options, load, access);
-    // With the access load a normal-mode block is written whole at its first
-    // pass, so it must fit the memory room as a physical one must.
-    RoomCheckedAllocator allocator(
-        platformAllocator(), readMemoryRoom, [&host](const std::string& text) { host.explain(text); },
-        options.accessLoad && !options.physical);
-    const int result = runScript(host, load, allocator, options.physical ? 1 : 0);
-    if (result == kScriptStopped || stopSignalled()) {
-        host.reportStop();
-        stopFinished();
-        if (stopSignalled()) return kExitSignalBase + stopSignal();
+#ifndef _WIN32
+    if (options.oomScoreAdjust) {
+        std::string why;
+        if (!adjustOomScore(*options.oomScoreAdjust, why)) {
+            writeLine(Stream::Err, "torvane-run: --oom-score-adj: " + why);
+            return kExitFailed;
+        }
     }
+#endif
+    if (options.timeoutMilliseconds) setRunDeadline(*options.timeoutMilliseconds);
+
+    // Resident blocks must fit the memory room. With the access load a
+    // normal-mode block is written whole at its first pass, so it must fit
+    // as a physical one must; a hold's memory is resident unless --lazy.
+    RoomCheckedAllocator allocator(
+        platformAllocator(), readMemoryRoom, [](const std::string& text) { logEvent("error", text, true); },
+        options.accessLoad && !options.physical);
+    const int status = options.mode == RunMode::Script ? runScriptMode(options, allocator) : runHold(options, allocator);
+    stopFinished();
     if (outputLost()) {
         writeLine(Stream::Err, "torvane-run: " + outputLossReason() +
-                                   "; the run was stopped and its block released");
+                                   "; the run was stopped and its memory released");
         return kExitFailed;
     }
-    if (host.refused()) return kExitUsage;
-    return result;
+    return status;
 }

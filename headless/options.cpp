@@ -2,16 +2,31 @@
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "durations.h"
 #include "log_line.h"
+#include "sizes.h"
 
 namespace {
+constexpr char kUsage[] =
+    "Usage: torvane-run [options] SCRIPT\n"
+    "       torvane-run [options] --hold SIZE [--ramp STEP/INTERVAL] [--for DURATION]\n"
+    "                   [-- COMMAND [ARG...]]\n"
+    "       torvane-run [options] --keep-available SIZE [--for DURATION]\n"
+    "                   [-- COMMAND [ARG...]]\n";
+
 constexpr char kDescription[] =
     "Runs a Torvane script (.evk) unattended, with the same rules, commands and\n"
-    "texts as the window's Script Exec.";
+    "texts as the window's Script Exec. Or holds memory sized to the machine\n"
+    "or its container (--hold, --keep-available), for a time or around a\n"
+    "command whose exit status becomes torvane-run's.\n"
+    "\n"
+    "SIZE: 512M, 2G, 1.5G, 300K (binary units); 80% of the memory room's total\n"
+    "(the machine's memory or the container's limit); all-2G (all the room\n"
+    "holds now but 2G). DURATION: 500ms, 30s, 5m, 1h or a number of seconds.";
 
 constexpr char kFooter[] =
     "Every event is one line: local time, the process's resident memory, its\n"
@@ -34,7 +49,7 @@ class HelpLayout : public CLI::Formatter {
 public:
     std::string make_description(const CLI::App*) const override { return {}; }
     std::string make_usage(const CLI::App* app, std::string) const override {
-        return "Usage: torvane-run [options] SCRIPT\n\n" + app->get_description() + "\n";
+        return std::string(kUsage) + "\n" + app->get_description() + "\n";
     }
     std::string make_option_opts(const CLI::Option* option) const override {
         return option->get_positional() ? std::string() : CLI::Formatter::make_option_opts(option);
@@ -49,6 +64,46 @@ CLI::Validator noValue(const std::string& names) {
             return value == "true" ? std::string() : "takes no value; write " + names + " alone";
         },
         "");
+}
+
+// A check that names what was wrong and shows the valid forms.
+CLI::Validator formCheck(std::function<bool(const std::string&)> valid, std::string what, std::string forms) {
+    return CLI::Validator(
+        [valid, what, forms](std::string& value) {
+            return valid(value) ? std::string() : "\"" + value + "\" is not " + what + "; use " + forms;
+        },
+        "");
+}
+
+// A DURATION option: the text becomes a count of milliseconds before CLI11
+// reads the number.
+template <typename Target>
+void duration(CLI::App& app, const char* name, Target& target, const char* text) {
+    app.add_option(name, target, text)
+        ->type_name("DURATION")
+        ->take_last()
+        ->transform(CLI::Validator(
+            [](std::string& value) {
+                const std::optional<std::uint64_t> milliseconds = parseDurationMilliseconds(value);
+                if (!milliseconds) return "\"" + value + "\" is not a duration; " + kDurationForms;
+                value = std::to_string(*milliseconds);
+                return std::string();
+            },
+            ""));
+}
+
+void sizeOption(CLI::App& app, const char* name, Options& options, RunMode mode, const char* text) {
+    app.add_option_function<std::string>(
+           name,
+           [&options, mode](const std::string& value) {
+               options.mode = mode;
+               options.size = *parseSize(value);
+           },
+           text)
+        ->type_name("SIZE")
+        ->take_last()
+        ->check(formCheck([](const std::string& value) { return parseSize(value).has_value(); }, "a size",
+                          kSizeForms));
 }
 
 // The one table of options: the parser and --help are both made from it.
@@ -87,23 +142,51 @@ void declare(CLI::App& app, Options& options, std::vector<std::string>& scripts)
         app.add_flag(flag.names, options.*flag.field, flag.text)->check(noValue(shown));
     }
 
-    app.add_option("--grace", options.graceMilliseconds,
-                   "how long a `run` command gets to end after a stop is\npassed on to it, before it is killed; "
-                   "default 5s")
-        ->type_name("DURATION")
+    duration(app, "--grace", options.graceMilliseconds,
+             "how long a `run` command gets to end after a stop is\npassed on to it, before it is killed; "
+             "default 5s");
+    duration(app, "--timeout", options.timeoutMilliseconds,
+             "end the whole run after DURATION, whatever it is doing:\nthe memory released, a command ended, "
+             "exit status 124");
+    app.add_option("--workers", options.workers,
+                   "threads that share each access-load pass, each writing\nits own part (default 1)")
+        ->type_name("N")
         ->take_last()
-        // The text becomes a count of milliseconds before CLI11 reads the number.
-        ->transform(CLI::Validator(
-            [](std::string& value) {
-                const std::optional<std::uint64_t> milliseconds = parseDurationMilliseconds(value);
-                if (!milliseconds) return "\"" + value + "\" is not a duration; " + kDurationForms;
-                value = std::to_string(*milliseconds);
-                return std::string();
-            },
-            ""));
+        ->check(CLI::Range(1u, 256u));
+#ifndef _WIN32
+    app.add_option("--oom-score-adj", options.oomScoreAdjust,
+                   "this process's OOM score adjustment, -1000 to 1000:\n1000 makes the load die first, "
+                   "-1000 (root) the\nsystem under test; commands keep their own")
+        ->type_name("N")
+        ->take_last()
+        ->check(CLI::Range(-1000, 1000));
+#endif
+
+    sizeOption(app, "--hold", options, RunMode::Hold,
+               "take SIZE and hold it, resident unless --lazy; reports\nwhen it is reached");
+    sizeOption(app, "--keep-available", options, RunMode::KeepAvailable,
+               "hold whatever keeps the memory room at SIZE, within\nmax(32M, 1%) of its total, as other "
+               "processes take\nand free memory");
+    app.add_option_function<std::string>(
+           "--ramp", [&options](const std::string& value) { options.ramp = parseRamp(value); },
+           "--hold: reach SIZE in steps, e.g. 256M/5s")
+        ->type_name("STEP/INTERVAL")
+        ->take_last()
+        ->check(formCheck([](const std::string& value) { return parseRamp(value).has_value(); },
+                          "a ramp step", kRampForms));
+    app.add_flag("--lazy", options.lazy, "--hold: only commit the memory; do not make it resident")
+        ->check(noValue("--lazy"));
+    app.add_flag("--partial", options.partial,
+                 "--hold: when SIZE does not fit the room, take what\nfits and say so, instead of failing")
+        ->check(noValue("--partial"));
+    duration(app, "--for", options.forMilliseconds, "end the hold after DURATION (status 0); without it\n"
+                                                    "and without a command, a stop ends it");
+    duration(app, "--interval", options.intervalMilliseconds,
+             "--keep-available: how often the room is read\n(default 250ms)");
 
     app.add_option("SCRIPT", scripts,
-                   "the script to run; after --, the next argument is the\nscript even if it starts with '-'");
+                   "the script to run; after --, the next argument is the\nscript even if it starts with '-'. "
+                   "With --hold or\n--keep-available: the command and its arguments");
 }
 
 std::string optionList(const CLI::App& app) {
@@ -117,10 +200,32 @@ std::string optionList(const CLI::App& app) {
     return list;
 }
 
-std::string usageError(const CLI::App& app, const std::vector<std::string>& scripts) {
+// The rules between options that no single option can check.
+std::string holdUsageError(const CLI::App& app, const Options& options) {
+    const bool keep = options.mode == RunMode::KeepAvailable;
+    if (app.count("--hold") && app.count("--keep-available")) return "--hold and --keep-available: one at a time";
+    if (options.check) return "--check reads a script; it does not go with --hold or --keep-available";
+    if (options.forMilliseconds && !options.command.empty()) {
+        return "--for ends a hold that has no command; to end the command as well, use --timeout";
+    }
+    for (const char* holdOnly : {"--ramp", "--lazy", "--partial"}) {
+        if (keep && app.count(holdOnly)) return std::string(holdOnly) + " goes with --hold, not --keep-available";
+    }
+    if (options.intervalMilliseconds < 10) return "--interval: at least 10ms; e.g. 250ms";
+    return {};
+}
+
+std::string usageError(const CLI::App& app, Options& options, const std::vector<std::string>& scripts) {
     for (const std::string& extra : app.remaining()) {
         // With extras allowed, CLI11 also keeps the "--" that ended the options.
         if (extra != "--") return "unknown option " + extra + "; the options are " + optionList(app);
+    }
+    if (options.mode != RunMode::Script) {
+        options.command = scripts;
+        return holdUsageError(app, options);
+    }
+    for (const char* holdOnly : {"--ramp", "--lazy", "--partial", "--for", "--interval"}) {
+        if (app.count(holdOnly)) return std::string(holdOnly) + " goes with --hold or --keep-available";
     }
     if (scripts.empty()) return "no script named; give one, e.g. torvane-run --yes hold.evk";
     if (scripts.size() > 1) return "one script at a time: " + scripts[1] + " is one too many";
@@ -149,7 +254,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     std::string error;
     try {
         app.parse(argc, argv);
-        error = usageError(app, scripts);
+        error = usageError(app, parsed.options, scripts);
     } catch (const CLI::CallForHelp&) {
         parsed.outcome = Parsed::Help;
         return parsed;
@@ -162,7 +267,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
         parsed.error = oneLine(error);
         return parsed;
     }
-    parsed.options.script = scripts[0];
+    if (parsed.options.mode == RunMode::Script) parsed.options.script = scripts[0];
     parsed.outcome = Parsed::Run;
     return parsed;
 }

@@ -1,9 +1,17 @@
 // The command line of torvane-run.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "sizes.h"
+
+// A script, or memory held without one (--hold, --keep-available).
+enum class RunMode { Script, Hold, KeepAvailable };
 
 struct Options {
+    RunMode mode = RunMode::Script;
     std::string script;
     bool yes = false;          // run without asking
     bool physical = false;     // blocks resident at once, one mapping/heap each
@@ -15,6 +23,18 @@ struct Options {
     bool check = false;   // read the script with the runner's rules and run nothing
     bool strict = false;  // refuse to run a script that the check finds fault with
     bool json = false;    // machine-readable lines (JSON Lines) instead of text
+    std::optional<std::uint64_t> timeoutMilliseconds;  // the whole run ends there (124)
+    unsigned workers = 1;  // threads that share each access-load pass
+    std::optional<int> oomScoreAdjust;  // Linux: the process's OOM score adjustment
+
+    // Hold and keep-available.
+    SizeRequest size;                  // what to hold, or the room to leave
+    std::optional<RampStep> ramp;      // --hold: reach the size in steps
+    bool lazy = false;                 // --hold: commit only, do not make resident
+    bool partial = false;              // --hold: take what fits when all does not
+    std::optional<std::uint64_t> forMilliseconds;  // the hold ends after this (0)
+    std::uint64_t intervalMilliseconds = 250;      // --keep-available: how often the room is read
+    std::vector<std::string> command;  // run while the memory is held, its status the run's
 };
 
 enum class Parsed { Run, Help, UsageError };

@@ -70,21 +70,61 @@ TEST(CommandLine, UsageErrorsSayWhatWasWrongAndWhatIsRight) {
         {{}, "no script named; give one, e.g. torvane-run --yes hold.evk"},
         {{""}, "the script's name is empty"},
         {{"a.evk", "b.evk"}, "one script at a time: b.evk is one too many"},
-        {{"--bogus", "a.evk"},
-         "unknown option --bogus; the options are --help, --yes, --physical, --access-load, --wait-popups, "
-         "--grace DURATION"},
+        {{"--bogus", "a.evk"}, "unknown option --bogus; the options are --help, --yes, --physical, --access-load"},
         {{"--yes=1", "a.evk"}, "--yes: takes no value; write -y or --yes alone"},
         {{"--grace", "5x", "a.evk"},
          "--grace: \"5x\" is not a duration; use e.g. 500ms, 30s, 5m, 1h or a number of seconds, up to 100 days"},
         {{"--\x1b[31m", "a.evk"}, "unknown option --\\x1B[31m; the options are"},
         {{"--grace", "\x1b]0;x\x07", "a.evk"}, "--grace: \"\\x1B]0;x\\x07\" is not a duration"},
         {{"a.evk", "b\xC2\x9B" "2J"}, "one script at a time: b\\xC2\\x9B2J is one too many"},
+        {{"--hold", "12X"}, "--hold: \"12X\" is not a size; use a size such as"},
+        {{"--keep-available", "0%"}, "--keep-available: \"0%\" is not a size; use"},
+        {{"--hold", "1G", "--ramp", "256M"}, "--ramp: \"256M\" is not a ramp step; use"},
+        {{"--hold", "1G", "--keep-available", "1G"}, "--hold and --keep-available: one at a time"},
+        {{"--hold", "1G", "--for", "5s", "--", "sleep", "9"},
+         "--for ends a hold that has no command; to end the command as well, use --timeout"},
+        {{"--keep-available", "1G", "--lazy"}, "--lazy goes with --hold, not --keep-available"},
+        {{"--ramp", "1G/1s", "a.evk"}, "--ramp goes with --hold or --keep-available"},
+        {{"--hold", "1G", "--check"}, "--check reads a script; it does not go with --hold or --keep-available"},
+        {{"--workers", "0", "a.evk"}, "--workers: Value 0 not in range"},
+        {{"--keep-available", "1G", "--interval", "5ms"}, "--interval: at least 10ms; e.g. 250ms"},
+        {{"--timeout", "soon", "a.evk"}, "--timeout: \"soon\" is not a duration"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
         const ParsedCommandLine parsed = parse(c.args);
         EXPECT_EQ(parsed.outcome, Parsed::UsageError);
         EXPECT_EQ(parsed.error.substr(0, c.message.size()), c.message);
+    }
+}
+
+TEST(CommandLine, HoldsWithTheirSizesAndCommands) {
+    const struct {
+        std::vector<const char*> args;
+        RunMode mode;
+        SizeRequest::Kind kind;
+        std::vector<std::string> command;
+        bool ramp;
+        std::uint64_t forMs, timeoutMs;  // 0: not given
+    } cases[] = {
+        {{"--hold", "512M"}, RunMode::Hold, SizeRequest::Kind::Bytes, {}, false, 0, 0},
+        {{"--hold", "80%", "--for", "10m"}, RunMode::Hold, SizeRequest::Kind::PercentOfTotal, {}, false, 600000, 0},
+        {{"--hold", "4G", "--ramp", "256M/5s", "--", "my-tests", "--suite", "x"}, RunMode::Hold,
+         SizeRequest::Kind::Bytes, {"my-tests", "--suite", "x"}, true, 0, 0},
+        {{"--keep-available", "all-2G", "--timeout", "30m", "--", "sh", "-c", "exit 3"}, RunMode::KeepAvailable,
+         SizeRequest::Kind::AllBut, {"sh", "-c", "exit 3"}, false, 0, 1800000},
+        {{"--timeout", "1h", "a.evk"}, RunMode::Script, SizeRequest::Kind::Bytes, {}, false, 0, 3600000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const ParsedCommandLine parsed = parse(c.args);
+        ASSERT_EQ(parsed.outcome, Parsed::Run) << parsed.error;
+        EXPECT_EQ(parsed.options.mode, c.mode);
+        EXPECT_EQ(parsed.options.command, c.command);
+        EXPECT_EQ(parsed.options.ramp.has_value(), c.ramp);
+        EXPECT_EQ(parsed.options.forMilliseconds.value_or(0), c.forMs);
+        EXPECT_EQ(parsed.options.timeoutMilliseconds.value_or(0), c.timeoutMs);
+        if (c.mode != RunMode::Script) EXPECT_EQ(parsed.options.size.kind, c.kind);
     }
 }
 

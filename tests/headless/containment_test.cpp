@@ -271,7 +271,7 @@ TEST(Containment, OutputThatCannotBeWrittenEndsTheRun) {
         }
         EXPECT_EQ(child.finish(5000), 1);
         EXPECT_NE(child.err.find("torvane-run: " + c.why), std::string::npos) << child.err;
-        EXPECT_NE(child.err.find("the run was stopped and its block released"), std::string::npos) << child.err;
+        EXPECT_NE(child.err.find("the run was stopped and its memory released"), std::string::npos) << child.err;
     }
 }
 
