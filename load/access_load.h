@@ -1,5 +1,8 @@
 // The access load: rewriting the held block with a cycling byte value.
 #pragma once
+#include <cstdint>
+#include <functional>
+
 #include "load_block.h"
 
 // Owned by the access load; the panel's toggle and the timer change it.
@@ -18,6 +21,12 @@ int accessLoadPass(LoadBlock& load, AccessLoad& access, unsigned char* start);
 // The guard and, when it holds, a pass over the described block. Returns
 // whether a pass ran.
 bool accessLoadIfHeld(LoadBlock& load, AccessLoad& access);
+
+// The same with `fill` writing the block in place of fillBlock (torvane-run's
+// --workers splits the pass across threads); the guard, busy flag and cycle
+// are the window's.
+using BlockFill = std::function<void(unsigned char* start, std::uint64_t bytes, unsigned char value)>;
+bool accessLoadIfHeld(LoadBlock& load, AccessLoad& access, const BlockFill& fill);
 
 // Writes `value` over `bytes` bytes so that no optimiser may drop the stores.
 void fillBlock(unsigned char* start, std::uint64_t bytes, unsigned char value);
