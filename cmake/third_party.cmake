@@ -21,3 +21,4 @@ function(torvane_header_library folder header debian_package)
 endfunction()
 
 torvane_header_library(CLI CLI.hpp libcli11-dev)
+torvane_header_library(nlohmann json.hpp nlohmann-json3-dev)

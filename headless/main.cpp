@@ -1,5 +1,6 @@
 // torvane-run: a script run from the command line, with the window's reader
 // and runner behind a console host; or memory held without a script.
+#include "check_command.h"
 #include "console_host.h"
 #include "console_text.h"
 #include "hold_run.h"
@@ -20,6 +21,7 @@ int runScriptMode(const Options& options, BlockAllocator& allocator) {
     LoadBlock load;
     AccessLoad access;
     ConsoleHost host(options, load, access);
+    if (options.strict && !scriptPassesCheck(options)) return 1;
     const int result = runScript(host, load, allocator, options.physical ? 1 : 0);
     if (result == kScriptStopped || runShouldStop()) {
         host.reportStop();
@@ -43,6 +45,7 @@ int main(int argc, char** argv) {
     }
     catchStopRequests();
     const Options& options = parsed.options;
+    if (options.check) return runCheckCommand(options);
 
 #ifndef _WIN32
     if (options.oomScoreAdjust) {
