@@ -1,11 +1,13 @@
-// Windows: the texts are in the ANSI code page. A console is given UTF-16,
-// which it shows whatever its code page; redirected output is converted to the
-// console's output code page (what "type" there shows), or stays in the ANSI
-// code page when there is no console.
+// Windows: texts are UTF-8 inside the program, as on Linux. A console is
+// given UTF-16, which it shows whatever its code page; redirected output is
+// converted to the console's output code page (what "type" there shows), or
+// to the ANSI code page when there is no console. The script runner's texts
+// and a script's bytes are in the ANSI code page, as the window reads them.
 #include <windows.h>
 
 #include "console_text.h"
 #include "shell/string_table.h"
+#include "system_text_win.h"
 
 namespace {
 TextLanguage userLanguage() {
@@ -30,28 +32,98 @@ std::string narrow(const std::wstring& wide, UINT codePage) {
     return text;
 }
 
+bool closedAtStart[2] = {false, false};  // output, error
+std::string lossReason;
+
+void noteLoss(Stream stream, const std::string& why) {
+    if (lossReason.empty()) lossReason = (stream == Stream::Out ? "standard output: " : "standard error: ") + why;
+}
+
+void writeConsole(Stream stream, HANDLE console, const std::string& text) {
+    const std::wstring wide = widen(text, CP_UTF8);
+    std::size_t done = 0;
+    while (done < wide.size()) {
+        DWORD written = 0;
+        if (!WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(wide.size() - done), &written, nullptr)) {
+            noteLoss(stream, systemText(GetLastError()));
+            return;
+        }
+        if (written == 0) {
+            noteLoss(stream, "nothing written");
+            return;
+        }
+        done += written;
+    }
+}
+
+void writeFile(Stream stream, HANDLE file, const std::string& text) {
+    UINT page = GetConsoleOutputCP();
+    if (page == 0) page = GetACP();  // no console
+    const std::string bytes = page == CP_UTF8 ? text : narrow(widen(text, CP_UTF8), page);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr)) {
+            noteLoss(stream, systemText(GetLastError()));
+            return;
+        }
+        if (written == 0) {
+            noteLoss(stream, "nothing written");
+            return;
+        }
+        done += written;
+    }
+}
+
 void write(Stream stream, const std::string& text) {
-    HANDLE handle = GetStdHandle(stream == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
-    DWORD mode;
-    DWORD done;
-    if (GetConsoleMode(handle, &mode)) {
-        const std::wstring wide = widen(text, CP_ACP);
-        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &done, nullptr);
+    if (closedAtStart[stream == Stream::Out ? 0 : 1]) {
+        noteLoss(stream, "closed when the run started");
         return;
     }
-    const UINT consolePage = GetConsoleOutputCP();
-    const std::string bytes =
-        consolePage != 0 && consolePage != GetACP() ? narrow(widen(text, CP_ACP), consolePage) : text;
-    WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+    HANDLE handle = GetStdHandle(stream == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    DWORD mode;
+    if (GetConsoleMode(handle, &mode)) {
+        writeConsole(stream, handle, text);
+    } else {
+        writeFile(stream, handle, text);
+    }
 }
 }  // namespace
 
 std::string localText(int id) {
     static const TextLanguage language = userLanguage();
-    return narrow(widen(tableText(id, language), CP_UTF8), CP_ACP);
+    return tableText(id, language);
+}
+
+std::string runnerText(int id) { return narrow(widen(localText(id), CP_UTF8), CP_ACP); }
+
+std::string fromScript(const std::string& bytes) { return narrow(widen(bytes, CP_ACP), CP_UTF8); }
+
+void openMissingStreams() {
+    const DWORD streams[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int i = 0; i < 3; ++i) {
+        const HANDLE handle = GetStdHandle(streams[i]);
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) continue;
+        if (i > 0) closedAtStart[i - 1] = true;
+        // Inheritable, so that commands find the null device there too, as
+        // a Linux command inherits the reopened /dev/null.
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        const HANDLE null = CreateFileA("NUL", i == 0 ? GENERIC_READ : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        &inherit, OPEN_EXISTING, 0, nullptr);
+        if (null != INVALID_HANDLE_VALUE) SetStdHandle(streams[i], null);
+    }
 }
 
 void writeLine(Stream stream, const std::string& text) { write(stream, text + "\r\n"); }
 
 void writePrompt(const std::string& text) { write(Stream::Err, text); }
+
+bool outputLost() { return !lossReason.empty(); }
+
+std::string outputLossReason() { return lossReason; }
+
+void checkOutputReader() {
+    // Windows has no way to ask a pipe's writing end whether the reader is
+    // still there short of writing; the next line's WriteFile fails with
+    // ERROR_NO_DATA then, and that ends the run.
+}

@@ -20,7 +20,8 @@ DWORD WINAPI readLine(void* parameter) {
     // ReadFile, not the C runtime: a thread left blocked here holds no lock
     // that the end of the process would wait for.
     while (ReadFile(input, &byte, 1, &got, nullptr) && got == 1 && byte != '\n') {
-        if (byte != '\r') state.line += byte;
+        // The rest of an endless line is read and dropped, up to its line end.
+        if (byte != '\r' && state.line.size() < LineInput::kLineLimit) state.line += byte;
     }
     delete keep;
     return 0;

@@ -57,7 +57,7 @@ std::size_t utf8SequenceLength(const std::string& text, std::size_t at, std::siz
 }
 }  // namespace
 
-std::string oneLine(const std::string& text, TextEncoding encoding) {
+std::string oneLine(const std::string& text) {
     std::string line;
     const std::size_t length = !text.empty() && text.back() == '\n' ? text.size() - 1 : text.size();
     for (std::size_t i = 0; i < length; ++i) {
@@ -70,7 +70,7 @@ std::string oneLine(const std::string& text, TextEncoding encoding) {
         }
         if (byte < 0x20 || byte == 0x7F) {
             appendEscaped(line, byte);
-        } else if (byte < 0x80 || encoding != TextEncoding::Utf8) {
+        } else if (byte < 0x80) {
             line += static_cast<char>(byte);
         } else if (const std::size_t sequence = utf8SequenceLength(text, i, length); sequence == 0) {
             // Only the lead: what follows is read afresh, so a stray

@@ -16,28 +16,18 @@ struct LocalTime {
 
 LocalTime localTimeNow();
 
-// How the bytes of a text are to be read. The runner's texts (script lines,
-// arguments, the string table as localText gives it) are UTF-8 on Linux and
-// in the ANSI code page on Windows, where the console is given UTF-16
-// converted from that page.
-enum class TextEncoding { Utf8, CodePage };
-#ifdef _WIN32
-constexpr TextEncoding kRunnerTextEncoding = TextEncoding::CodePage;
-#else
-constexpr TextEncoding kRunnerTextEncoding = TextEncoding::Utf8;
-#endif
-
 // `text` on one line, with nothing in it that a terminal would act on: the
 // one rule for every byte printed from a script or an argument.
 //   - A final line end is dropped (a box shows none).
 //   - \n, \r and \t are written as such; other C0 controls and DEL as \xHH.
-//   - UTF-8 only: the C1 controls U+0080..U+009F are written as the two bytes
+//   - Texts are UTF-8 (on Windows too, where the script's code page is
+//     converted first): the C1 controls U+0080..U+009F are written as the two bytes
 //     that encode them, \xC2\x80 .. \xC2\x9F, and every byte that is not part
 //     of a valid UTF-8 sequence (a stray continuation byte, a sequence cut
 //     short, an overlong form, a surrogate, above U+10FFFF, C0/C1/F5..FF
 //     leads) as \xHH. Every escape thus names the bytes as they were.
-//   - Everything else, valid UTF-8 or a code page's characters, stays as is.
-std::string oneLine(const std::string& text, TextEncoding encoding = kRunnerTextEncoding);
+//   - Everything else, valid UTF-8, stays as is.
+std::string oneLine(const std::string& text);
 
 // A figure as the log lines give it: "412.0MiB", "?" when not known.
 std::string mebibytesText(std::uint64_t bytes);

@@ -1,17 +1,11 @@
+// Windows: the script through a handle of its own, never inheritable; `why`
+// is UTF-8, the path in it the caller's to convert.
 #include <windows.h>
 
 #include "script_file.h"
+#include "system_text_win.h"
 
 namespace {
-std::string systemText(DWORD error) {
-    char text[256];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                                  sizeof text, nullptr);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.')) --length;
-    if (length == 0) return "error " + std::to_string(error);
-    return std::string(text, length);
-}
-
 class HandleSource final : public ScriptSource {
 public:
     explicit HandleSource(HANDLE file) : file_(file) {}

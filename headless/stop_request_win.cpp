@@ -32,6 +32,11 @@ BOOL WINAPI onConsoleControl(DWORD event) {
 
 void catchStopRequests() {
     finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // A process started in a new process group (as CI runners and
+    // orchestrators start one, to send it Ctrl-Break) ignores Ctrl-C until
+    // it asks for it; every stop is to be taken alike, as on Linux, where a
+    // stop signal is caught even when it was ignored at the start.
+    SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }
 

@@ -77,12 +77,7 @@ TEST(LogLine, ShowsWhatIsNotValidUtf8AsItsBytes) {
         {"cut short before the line end", "ok\xE6\n", "ok\\xE6"},
         {"lead then control", "\xE6\x1B[0m", "\\xE6\\x1B[0m"},
     };
-    for (const auto& c : cases) EXPECT_EQ(oneLine(c.text, TextEncoding::Utf8), c.expected) << c.why;
-}
-
-TEST(LogLine, LeavesACodePagesBytesButNotItsControls) {
-    // Shift-JIS "情報" and a stray Latin-1 byte: characters of their code page.
-    EXPECT_EQ(oneLine("\x8F\xEE\x95\xF1\xA0\x1B[2J\n", TextEncoding::CodePage), "\x8F\xEE\x95\xF1\xA0\\x1B[2J");
+    for (const auto& c : cases) EXPECT_EQ(oneLine(c.text), c.expected) << c.why;
 }
 
 TEST(LogLine, PutsTimeAndFiguresBeforeTheEvent) {
