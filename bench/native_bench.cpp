@@ -1,6 +1,7 @@
 // Native benchmarks of the portable code (Google Benchmark): the access-load
-// pass against plain fills, the allocation test's loop against its pauses,
-// and the script reader against fgets and strtok. Names are
+// pass against plain fills, on one thread and split across two; the
+// allocation test's loop against its pauses; and the script reader against
+// fgets and strtok. Names are
 // figure/case/series; tools/bench.sh turns the JSON into the table.
 #include <benchmark/benchmark.h>
 
@@ -15,6 +16,7 @@
 #include <utility>
 
 #include "fills.h"
+#include "headless/parallel_fill.h"
 #include "load/access_load.h"
 #include "load/allocation_steps.h"
 #include "load/load_block.h"
@@ -58,10 +60,38 @@ LoadBlock& residentBlock(std::uint64_t bytes) {
     return load;
 }
 
+// The pass as torvane-run runs it: on the calling thread, or split across two
+// workers (--workers 2).
+void onePass(LoadBlock& load, AccessLoad& access) { accessLoadPass(load, access, load.block); }
+void twoWorkerPass(LoadBlock& load, AccessLoad& access) {
+    accessLoadIfHeld(load, access, [](unsigned char* start, std::uint64_t bytes, unsigned char value) {
+        fillInParts(start, bytes, value, 2);
+    });
+}
+
+// The fills on two threads, each writing one half: the yardsticks for the
+// pass split across two workers. Both threads are started per fill, as the
+// pass starts its one.
+template <void (*Fill)(unsigned char*, std::size_t, unsigned char)>
+void fillHalvesOnTwoThreads(unsigned char* p, std::size_t n, unsigned char v) {
+    std::thread first(Fill, p, n / 2, v);
+    std::thread second(Fill, p + n / 2, n - n / 2, v);
+    first.join();
+    second.join();
+}
+
+constexpr bench::FillVariant kTwoThreadBaselines[] = {
+    {"memset x2", fillHalvesOnTwoThreads<bench::fillRuntimeMemset>},
+    {"rep-stosb x2", fillHalvesOnTwoThreads<bench::fillRepStosb>},
+    {"stream x2", fillHalvesOnTwoThreads<bench::fillStream>},
+};
+static_assert(1 + std::size(kTwoThreadBaselines) == bench::kEntrants);
+
 // Each iteration is one round in which the pass and the three fills take
 // turns over the same block (fills.h), so that drifts in the machine's load
 // hit all alike. Each entrant's GB/s is a counter, so every repetition pairs
-// the four.
+// the four. One instance per pass, each with its own round count.
+template <void (*Pass)(LoadBlock&, AccessLoad&), const bench::FillVariant* Baselines>
 void passAgainstFills(benchmark::State& state, std::uint64_t bytes) {
     LoadBlock& load = residentBlock(bytes);
     AccessLoad access;
@@ -75,10 +105,10 @@ void passAgainstFills(benchmark::State& state, std::uint64_t bytes) {
             unsigned char value = static_cast<unsigned char>(access.fillByte);
             const auto start = std::chrono::steady_clock::now();
             if (entrant == 0) {
-                accessLoadPass(load, access, load.block);
+                Pass(load, access);
             } else {
                 value = static_cast<unsigned char>(100 + round * kEntrants + turn);
-                bench::kFillBaselines[entrant - 1].fill(load.block, bytes, value);
+                Baselines[entrant - 1].fill(load.block, bytes, value);
             }
             seconds[entrant] += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             if (!bench::filledWith(load.block, bytes, value)) state.SkipWithError("a fill left bytes unwritten");
@@ -89,7 +119,7 @@ void passAgainstFills(benchmark::State& state, std::uint64_t bytes) {
     const double gigabytes = static_cast<double>(bytes) * rounds / 1e9;
     state.counters["GB/s|product"] = gigabytes / seconds[0];
     for (int e = 1; e < kEntrants; ++e)
-        state.counters[std::string("GB/s|") + bench::kFillBaselines[e - 1].name] = gigabytes / seconds[e];
+        state.counters[std::string("GB/s|") + Baselines[e - 1].name] = gigabytes / seconds[e];
 }
 
 // Passes back to back over 1 GiB, as long as the peer's run allows.
@@ -210,7 +240,11 @@ int main(int argc, char** argv) {
     // Rounds per repetition: about a quarter of a second or more each.
     for (auto [megabytes, rounds] : {std::pair{64ull, 16}, std::pair{256ull, 4}, std::pair{1024ull, 2}}) {
         const std::string name = "fill.native/" + std::to_string(megabytes) + "MiB/rounds";
-        benchmark::RegisterBenchmark(name.c_str(), passAgainstFills, megabytes * kMiB)
+        benchmark::RegisterBenchmark(name.c_str(), passAgainstFills<onePass, bench::kFillBaselines>, megabytes * kMiB)
+            ->Iterations(rounds)->Repetitions(8)->UseRealTime();
+        const std::string twoWorkers = "fill2.native/" + std::to_string(megabytes) + "MiB/rounds";
+        benchmark::RegisterBenchmark(twoWorkers.c_str(), passAgainstFills<twoWorkerPass, kTwoThreadBaselines>,
+                                     megabytes * kMiB)
             ->Iterations(rounds)->Repetitions(8)->UseRealTime();
     }
     benchmark::RegisterBenchmark("peer/native/product", continuousPass)

@@ -21,6 +21,7 @@ import sys
 ROWS = [
     (1, "Access-load pass, Wine", "fill.wine", ["64MiB", "256MiB", "1024MiB"], ["memset", "rep-stosb", "stream"], True, (">=", 0.95), []),
     (1, "Access-load pass, native (torvane-run)", "fill.native", ["64MiB", "256MiB", "1024MiB"], ["memset", "rep-stosb", "stream"], True, (">=", 0.95), []),
+    (1, "Access-load pass, 2 workers, native (torvane-run)", "fill2.native", ["64MiB", "256MiB", "1024MiB"], ["memset x2", "rep-stosb x2", "stream x2"], True, (">=", 0.95), []),
     (2, "Timer-driven load, Wine", "timer", ["256MiB", "1024MiB", "4096MiB"], ["possible"], True, None, ["written"]),
     (3, "Physical-mode take, Wine", "take.physical", ["256MiB", "1024MiB"], None, True, (">=", 0.90), []),
     (3, "Physical-mode take, native (torvane-run)", "take.native", ["256MiB", "1024MiB"], None, True, (">=", 0.90), []),
