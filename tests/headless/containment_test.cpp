@@ -17,21 +17,9 @@
 
 #include "child_process.h"
 #include "run_output.h"
+#include "throwaway_group.h"
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
-// Polls `condition` until it holds or `ms` pass.
-template <typename Condition>
-bool within(int ms, Condition condition) {
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (!condition()) {
-        if (Clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 // A process that has ended and been reaped no longer exists; a zombie
 // still would, so "gone" is checked by its state too.
 bool processGone(pid_t pid) {
@@ -299,97 +287,6 @@ TEST(Containment, FreedBlocksGoBackEveryCycle) {
     }
 }
 
-}  // namespace
-
-namespace {
-std::string fileText(const std::string& path) {
-    std::ifstream file(path);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
-bool writeFile(const std::string& path, const std::string& text) {
-    std::ofstream file(path);
-    file << text;
-    file.flush();
-    return static_cast<bool>(file);
-}
-
-// A memory cgroup of the test's own: a child of the group this test runs in
-// (v1 where the memory controller is mounted there, else v2), with a limit,
-// removed afterwards. No other group is touched.
-class ThrowawayMemoryGroup {
-public:
-    explicit ThrowawayMemoryGroup(std::uint64_t limitBytes) {
-        std::string ownPath;
-        std::istringstream cgroups(fileText("/proc/self/cgroup"));
-        for (std::string line; std::getline(cgroups, line);) {
-            const std::size_t first = line.find(':'), second = line.find(':', first + 1);
-            const std::string controllers = line.substr(first + 1, second - first - 1);
-            if ((',' + controllers + ',').find(",memory,") != std::string::npos) {
-                v1_ = true;
-                ownPath = line.substr(second + 1);
-            } else if (controllers.empty() && ownPath.empty()) {
-                ownPath = line.substr(second + 1);
-            }
-        }
-        std::istringstream mounts(fileText("/proc/self/mountinfo"));
-        for (std::string line; std::getline(mounts, line);) {
-            std::istringstream fields(line);
-            std::string id, parent, device, root, point, field;
-            fields >> id >> parent >> device >> root >> point;
-            while (fields >> field && field != "-") {
-            }
-            std::string type, source, options;
-            fields >> type >> source >> options;
-            const bool match = v1_ ? type == "cgroup" && (',' + options + ',').find(",memory,") != std::string::npos
-                                   : type == "cgroup2";
-            if (match && ownPath.rfind(root, 0) == 0) {
-                parent_ = point + (root == "/" ? ownPath : ownPath.substr(root.size()));
-                break;
-            }
-        }
-        if (parent_.empty()) {
-            why_ = "no memory cgroup is mounted over this process";
-            return;
-        }
-        if (!v1_ && fileText(parent_ + "/cgroup.controllers").find("memory") == std::string::npos) {
-            why_ = "the cgroup v2 hierarchy here has no memory controller";
-            return;
-        }
-        path_ = parent_ + "/torvane-test-" + std::to_string(getpid());
-        if (mkdir(path_.c_str(), 0755) != 0) {
-            why_ = "cannot make " + path_ + ": " + std::strerror(errno);
-            path_.clear();
-            return;
-        }
-        const std::string limit = std::to_string(limitBytes);
-        if (!writeFile(path_ + (v1_ ? "/memory.limit_in_bytes" : "/memory.max"), limit)) {
-            why_ = "cannot set the limit of " + path_;
-        }
-    }
-
-    ~ThrowawayMemoryGroup() {
-        if (path_.empty()) return;
-        // Anything still inside (a run the OOM killer has left waiting) is
-        // let go and ended by its PID before the group can be removed.
-        if (v1_) writeFile(path_ + "/memory.oom_control", "0");
-        std::istringstream procs(fileText(path_ + "/cgroup.procs"));
-        for (pid_t pid; procs >> pid;) kill(pid, SIGKILL);
-        within(5000, [&] { return fileText(path_ + "/cgroup.procs").empty(); });
-        within(5000, [&] { return rmdir(path_.c_str()) == 0; });
-    }
-
-    bool usable() const { return why_.empty(); }
-    const std::string& why() const { return why_; }
-    std::string describe() const { return std::string(v1_ ? "cgroup v1 " : "cgroup v2 ") + path_; }
-    std::string procs() const { return path_ + "/cgroup.procs"; }
-    // v1 only: the group waits instead of killing at its limit.
-    bool disableOomKiller() { return v1_ && writeFile(path_ + "/memory.oom_control", "1"); }
-
-private:
-    bool v1_ = false;
-    std::string parent_, path_, why_;
-};
 }  // namespace
 
 // Inside a memory limit a block that does not fit is refused with
