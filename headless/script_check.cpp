@@ -69,7 +69,9 @@ constexpr Rule kRules[] = {
     {CheckCode::NumberMissing, "number-missing", Severity::Fault,
      "\"{s}\" is given no number, so the runner reads 0",
      "write the number after a space, e.g. \"{d}\""},
-    {CheckCode::SecondAllocation, "second-allocation", Severity::Fault,
+    // A note, not a fault: a staircase holds every step on purpose; a release
+    // that was skipped by mistake is a fault of its own.
+    {CheckCode::SecondAllocation, "second-allocation", Severity::Note,
      "\"{s}\" takes a new block while the one from line {d} is still held: that one stays held until the run "
      "ends, and a release gives back only the new one",
      "put \"release \" before this line, unless both blocks are meant to stay"},
