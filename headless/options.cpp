@@ -116,6 +116,8 @@ void declare(CLI::App& app, Options& options, std::vector<std::string>& scripts)
     app.get_formatter()->column_width(22);
     app.set_help_flag("-h,--help", "show this text");
     app.allow_extras();  // unknown options: reported below, by name
+    // "/x" is a path, not an option, even on Windows.
+    app.allow_windows_style_options(false);
 
     struct Flag {
         const char *names, *text;
