@@ -210,6 +210,11 @@ bool ExternalCommand::waitUpTo(std::uint32_t milliseconds) {
             Sleep(milliseconds < 10 ? milliseconds : 10);
             return false;
         }
+        // Read as Linux reads a command that a signal ended: 128 + the
+        // stop's number (Ctrl-C 2, Ctrl-Break 21).
+        if (static_cast<DWORD>(state.status) == kEndedByConsoleEvent) {
+            state.status = 128 + (stopSignal() ? stopSignal() : 2);
+        }
         state.ended = true;
     }
     if (!state.stopping) return true;
