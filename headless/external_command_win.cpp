@@ -135,7 +135,7 @@ ExternalCommand::ExternalCommand(const CommandLine& line, const CommandFolder& f
     const DWORD createError = GetLastError();
     if (listed) DeleteProcThreadAttributeList(attributes);
     if (!created) {
-        const DWORD folderAttributes = directory.empty() ? 0 : GetFileAttributesA(directory.c_str());
+        const DWORD folderAttributes = directory.empty() ? FILE_ATTRIBUTE_DIRECTORY : GetFileAttributesA(directory.c_str());
         if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             state.failure = "cannot enter the script's folder " + fromScript(directory) + ": " +
                             systemText(folderAttributes == INVALID_FILE_ATTRIBUTES ? GetLastError()

@@ -84,7 +84,7 @@ private:
 class Run {
 public:
     Run(const std::string& exe, const Folder& folder, const std::string& arguments, DWORD flags = 0,
-        HANDLE job = nullptr)
+        HANDLE job = nullptr, const char* currentFolder = nullptr)
         : folder_(folder) {
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
         out_ = CreateFileA(folder.file("out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
@@ -101,7 +101,7 @@ public:
         std::string line = "\"" + exe + "\" " + arguments;
         PROCESS_INFORMATION started = {};
         if (CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, flags | CREATE_SUSPENDED, nullptr,
-                           nullptr, &startup, &started)) {
+                           currentFolder, &startup, &started)) {
             if (job && !AssignProcessToJobObject(job, started.hProcess)) {
                 std::printf("note: AssignProcessToJobObject failed: %lu\n", GetLastError());
             }
@@ -271,6 +271,30 @@ void aJobMemoryLimitRefusesTheBlock(const std::string& exe, const std::string& s
         CloseHandle(job);
     }
 }
+// A command whose interpreter cannot be started is named with the system's
+// reason and not run, and the run goes on; with the script in the current
+// folder as with a script elsewhere, whose folder exists.
+void aCommandThatCannotStartIsNamed(const std::string& exe, const std::string& sleeper) {
+    const char missing[] = "C:\\no-such-folder\\cmd.exe";
+    char previous[MAX_PATH] = "";
+    const DWORD had = GetEnvironmentVariableA("COMSPEC", previous, sizeof previous);
+    SetEnvironmentVariableA("COMSPEC", missing);  // system() starts %COMSPEC%, and so do we
+    for (const bool scriptHere : {true, false}) {
+        Folder folder(sleeper);
+        const std::string script = folder.write("s.evk", "EVKScript\nrun pid_sleeper.exe\npopup after\n");
+        Run run(exe, folder, std::string("-y ") + (scriptHere ? "s.evk" : script), 0, nullptr,
+                scriptHere ? folder.file("").c_str() : nullptr);
+        const std::string what = scriptHere ? "script in the current folder: " : "script elsewhere: ";
+        check(run.finish(10000) == 0, what + "the run completes");
+        const std::string err = run.err();
+        check(err.find(std::string("error    torvane-run: cannot run ") + missing + ": ") != std::string::npos,
+              what + "the interpreter is named: " + err);
+        check(lastEvent(run.out()) == "status   Completed", what + "the run goes on");
+        check(folder.pidIn("sleeper.pid") == 0, what + "nothing was run");
+    }
+    SetEnvironmentVariableA("COMSPEC", had > 0 && had < sizeof previous ? previous : nullptr);
+}
+
 // ctest gives the build's paths as Linux paths; under Wine the Z: drive is
 // the Linux root.
 std::string windowsPath(std::string path) {
@@ -300,6 +324,7 @@ int main(int argc, char** argv) {
     consoleEventsStopTheRunAndItsCommand(exe, sleeper);
     theCommandEndsWithTheRun(exe, sleeper);
     aJobMemoryLimitRefusesTheBlock(exe, sleeper);
+    aCommandThatCannotStartIsNamed(exe, sleeper);
     std::printf("%d failed\n", failures);
     return failures == 0 ? 0 : 1;
 }
