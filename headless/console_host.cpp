@@ -2,6 +2,7 @@
 
 #include "command_wait.h"
 #include "console_text.h"
+#include "event_codes.h"
 #include "line_input.h"
 #include "log_line.h"
 #include "parallel_fill.h"
@@ -23,15 +24,17 @@ ScriptHost::Choice ConsoleHost::chooseFile(std::string& path) {
 std::unique_ptr<ScriptSource> ConsoleHost::openScript(const std::string& path) {
     std::string why;
     std::unique_ptr<ScriptSource> source = openScriptFile(path, why);
-    if (!source) explain("torvane-run: cannot read " + fromScript(path) + ": " + why);  // a path from argv: ANSI on Windows
+    if (!source) explain("script-unreadable", "torvane-run: cannot read " + fromScript(path) + ": " + why);  // a path from argv: ANSI on Windows
     return source;
 }
 
-void ConsoleHost::emit(const char* kind, const std::string& text, bool onError) { logEvent(kind, text, onError); }
+void ConsoleHost::emit(const char* event, const std::string& code, const std::string& text, bool onError) {
+    logEvent(event, code, text, onError);
+}
 
-void ConsoleHost::explain(const std::string& text) { emit("error", text, true); }
+void ConsoleHost::explain(const char* code, const std::string& text) { emit("error", code, text, true); }
 
-void ConsoleHost::showStatus(int stringId) { emit("status", localText(stringId)); }
+void ConsoleHost::showStatus(int stringId) { emit("status", codeOfText(stringId), localText(stringId)); }
 
 std::string ConsoleHost::loadString(int stringId) { return runnerText(stringId); }
 
@@ -39,10 +42,11 @@ int ConsoleHost::messageBox(const char* text, int captionId, unsigned style) {
     const std::string captioned = localText(captionId) + ": " + fromScript(text);
     if (style & kYesNo) return confirm(captioned);
     if (style & kIconError) {
-        emit("error", captioned, true);
+        emit("error", codeOfBoxText(text, captionId, runnerText), captioned, true);
         return kIdOk;
     }
-    emit("popup", captioned);
+    // A pop-up's text is the script's own, whatever words it has.
+    emit("popup", "script-text", captioned);
     if (options_.waitPopups) {
         if (inputIsTerminal()) writePrompt("[Enter] ");
         LineInput enter;
@@ -53,12 +57,18 @@ int ConsoleHost::messageBox(const char* text, int captionId, unsigned style) {
 
 int ConsoleHost::confirm(const std::string& question) {
     if (options_.yes) {
-        emit("confirm", question + " yes (--yes)");
+        emit("confirm", "confirmed", question + " yes (--yes)");
         return kIdYes;
     }
     if (!inputIsTerminal()) {
-        writeLine(Stream::Err, "torvane-run: not run: standard input is no terminal to ask for confirmation "
-                               "on; give --yes to run the script unattended (it may start external commands)");
+        RunEvent refusal;
+        refusal.event = "error";
+        refusal.code = "no-terminal";
+        refusal.text = "torvane-run: not run: standard input is no terminal to ask for confirmation "
+                       "on; give --yes to run the script unattended (it may start external commands)";
+        refusal.onError = true;
+        refusal.textForm = TextForm::Bare;
+        logEvent(std::move(refusal));
         refused_ = true;
         return kIdNo;
     }
@@ -70,13 +80,14 @@ int ConsoleHost::confirm(const std::string& question) {
     }
     const std::string reply = answer.line();
     const bool yes = reply == "y" || reply == "Y" || reply == "yes" || reply == "Yes" || reply == "YES";
-    emit("confirm", question + (yes ? " yes" : " no"));
+    emit("confirm", yes ? "confirmed" : "declined", question + (yes ? " yes" : " no"));
     refused_ = !yes;
     return yes ? kIdYes : kIdNo;
 }
 
 void ConsoleHost::tick() {
     checkOutputReader();
+    sampleIfDue();
     if (!options_.accessLoad) return;
     const unsigned workers = options_.workers;
     accessLoadIfHeld(load_, access_, [workers](unsigned char* start, std::uint64_t bytes, unsigned char value) {
@@ -96,13 +107,29 @@ void ConsoleHost::sleepMilliseconds(std::uint64_t milliseconds) {
 }
 
 void ConsoleHost::runCommand(const char* command) {
-    emit("command", fromScript(command));
+    RunEvent start;
+    start.event = "command-start";
+    start.code = "command-start";
+    start.text = fromScript(command);
+    start.argv = {start.text};
+    logEvent(start);
+    const std::uint64_t began = steadyClock().nowMilliseconds();
     ExternalCommand running(CommandLine{{command}, true}, folder_);
     if (!running.started()) {
-        explain("torvane-run: " + running.failure());
+        explain("command-not-started", "torvane-run: " + running.failure());
         return;
     }
     if (awaitCommand(running, options_.graceMilliseconds, [this] { tick(); })) stoppedInWait_ = true;
+    // The text lines never had a script command's end; JSON and the report do.
+    RunEvent end;
+    end.event = "command-end";
+    end.code = "command-end";
+    end.text = "status " + std::to_string(running.status());
+    end.textForm = TextForm::None;
+    end.argv = start.argv;
+    end.status = running.status();
+    end.seconds = static_cast<double>(steadyClock().nowMilliseconds() - began) / 1000.0;
+    logEvent(std::move(end));
 }
 
 bool ConsoleHost::stopRequested() { return runShouldStop(); }
@@ -110,6 +137,7 @@ bool ConsoleHost::stopRequested() { return runShouldStop(); }
 void ConsoleHost::beginLine(unsigned lineNumber, const char* keyword) {
     lineNumber_ = lineNumber;
     keyword_ = keyword;
+    setScriptLine(lineNumber, fromScript(keyword));
     stoppedInWait_ = false;
 }
 
@@ -121,5 +149,5 @@ void ConsoleHost::reportStop() {
         text += stoppedInWait_ ? "stopped during line " : "stopped after line ";
         text += std::to_string(lineNumber_) + " (" + oneLine(fromScript(keyword_)) + ")";
     }
-    emit("stop", text);
+    emit("stop", "stopped", text);
 }

@@ -30,14 +30,15 @@ public:
     bool refused() const { return refused_; }
     // Says where a stopped run stopped, and what stopped it.
     void reportStop();
-    // A line of torvane-run's own on standard error ("error" kind).
-    void explain(const std::string& text);
+    // A line of torvane-run's own on standard error ("error" kind), with
+    // its fixed code.
+    void explain(const char* code, const std::string& text);
 
 private:
     int confirm(const std::string& question);
     WaitEnd wait(Awaited& awaited, const WaitRules& rules);
     void tick();
-    void emit(const char* kind, const std::string& text, bool onError = false);
+    void emit(const char* event, const std::string& code, const std::string& text, bool onError = false);
 
     const Options& options_;
     CommandFolder folder_;

@@ -57,6 +57,19 @@ std::string commandText(const std::vector<std::string>& argv) {
     return fromScript(text);
 }
 
+// A command's end: its status and how long it ran, with the start's argv.
+void commandEnded(const RunEvent& start, const char* code, const std::string& text, int status,
+                  std::uint64_t milliseconds) {
+    RunEvent end;
+    end.event = "command-end";
+    end.code = code;
+    end.text = text;
+    end.argv = start.argv;
+    end.status = status;
+    end.seconds = static_cast<double>(milliseconds) / 1000.0;
+    logEvent(std::move(end));
+}
+
 // Whether `bytes` resident fits `room`, or the largest part of it that
 // does, in whole 4 KiB pages.
 std::uint64_t largestFitting(std::uint64_t bytes, const MemoryRoom& room) {
@@ -105,7 +118,7 @@ bool Hold::forIsOver() const {
     return options_.forMilliseconds && steadyClock().nowMilliseconds() - start_ >= *options_.forMilliseconds;
 }
 
-void Hold::failAllocation() { logEvent("error", localText(IDS_ERROR) + ": " + localText(IDS_ALLOC_FAILED), true); }
+void Hold::failAllocation() { logEvent("error", "alloc-failed", localText(IDS_ERROR) + ": " + localText(IDS_ALLOC_FAILED), true); }
 
 void Hold::tick() {
     if (keeping_ && steadyClock().nowMilliseconds() >= nextAdjust_) {
@@ -113,6 +126,7 @@ void Hold::tick() {
         nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
     }
     checkOutputReader();
+    sampleIfDue();
     if (!options_.accessLoad) return;
     const unsigned workers = options_.workers;
     memory_.fillAll(
@@ -135,7 +149,7 @@ void Hold::adjust() {
     if (!room.known) {
         // Without the room there is nothing to steer by: hold nothing rather
         // than guess, and say so once.
-        if (!roomUnreadable_) logEvent("error", "torvane-run: the memory room cannot be read (" + room.error +
+        if (!roomUnreadable_) logEvent("error", "room-unreadable", "torvane-run: the memory room cannot be read (" + room.error +
                                                     "); holding nothing until it can", true);
         roomUnreadable_ = true;
         memory_.releaseAll();
@@ -154,7 +168,7 @@ void Hold::adjust() {
         sign = "-";
     }
     if (moved == 0) return;
-    logEvent("adjust", sign + mebibytesText(moved) + ": holding " + mebibytesText(memory_.held()) + ", room was " +
+    logEvent("adjust", change > 0 ? "adjust-grow" : "adjust-shrink", sign + mebibytesText(moved) + ": holding " + mebibytesText(memory_.held()) + ", room was " +
                            roomText(room.available, room.availableSource));
 }
 
@@ -169,7 +183,7 @@ bool Hold::take(std::uint64_t target) {
         while (memory_.held() < target && !shouldEnd()) {
             const std::uint64_t step = std::min(options_.ramp->bytes, target - memory_.held());
             if (memory_.grow(step, going) < step) break;
-            logEvent("ramp", "+" + mebibytesText(step) + ": holding " + mebibytesText(memory_.held()) + " of " +
+            logEvent("ramp", "ramp-step", "+" + mebibytesText(step) + ": holding " + mebibytesText(memory_.held()) + " of " +
                                  mebibytesText(target));
             if (memory_.held() >= target) break;
             Pause interval;
@@ -177,7 +191,7 @@ bool Hold::take(std::uint64_t target) {
         }
     }
     if (memory_.held() < target) return false;
-    logEvent("hold", "reached " + mebibytesText(target) + " in " + seconds(steadyClock().nowMilliseconds() - began));
+    logEvent("hold-reached", "hold-reached", "reached " + mebibytesText(target) + " in " + seconds(steadyClock().nowMilliseconds() - began));
     return true;
 }
 
@@ -195,19 +209,20 @@ int Hold::holdFixed(const MemoryRoom& room) {
     if (resident && !fitsRoom(target, room)) {
         const std::uint64_t fitting = largestFitting(target, room);
         if (!options_.partial || fitting == 0) {
-            logEvent("error", "torvane-run: " + mebibytesText(target) + " does not fit the memory room of " +
+            logEvent("error", "room-refused", "torvane-run: " + mebibytesText(target) + " does not fit the memory room of " +
                                   roomText(room.available, room.availableSource),
                      true);
             failAllocation();
             return kExitFailed;
         }
-        logEvent("hold", "--partial: " + mebibytesText(fitting) + " of the " + mebibytesText(target) +
+        logEvent("hold-partial", "partial-fit", "--partial: " + mebibytesText(fitting) + " of the " + mebibytesText(target) +
                              " asked, all that fits the memory room of " +
                              roomText(room.available, room.availableSource));
         target = fitting;
         what = mebibytesText(target) + " resident";
     }
-    logEvent("hold", "taking " + what);
+    setRequested(target);
+    logEvent("hold-start", "hold-taking", "taking " + what);
     if (!take(target)) {
         if (shouldEnd()) return ended(0);
         if (!options_.partial) {
@@ -215,7 +230,7 @@ int Hold::holdFixed(const MemoryRoom& room) {
             failAllocation();
             return kExitFailed;
         }
-        logEvent("hold", "--partial: holding " + mebibytesText(memory_.held()) + "; the room allowed no more");
+        logEvent("hold-partial", "partial-taken", "--partial: holding " + mebibytesText(memory_.held()) + "; the room allowed no more");
     }
     return options_.command.empty() ? holdUntilTheEnd() : runCommand();
 }
@@ -223,7 +238,7 @@ int Hold::holdFixed(const MemoryRoom& room) {
 int Hold::keepAvailable(const MemoryRoom& room) {
     target_ = resolveSize(options_.size, room);
     keep_ = KeepAvailable{target_, keepBand(room.total), kKeepChunk};
-    logEvent("keep", "keeping the memory room at " + mebibytesText(target_) + ", within " +
+    logEvent("keep", "keep-level", "keeping the memory room at " + mebibytesText(target_) + ", within " +
                          mebibytesText(keep_.band) + " either side, every " + seconds(options_.intervalMilliseconds));
     adjust();
     nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
@@ -238,14 +253,20 @@ int Hold::holdUntilTheEnd() {
 
 int Hold::runCommand() {
     if (shouldEnd()) return ended(0);
-    logEvent("command", commandText(options_.command));
+    RunEvent start;
+    start.event = "command-start";
+    start.code = "command-start";
+    start.text = commandText(options_.command);
+    start.argv = options_.command;
+    logEvent(start);
     const std::uint64_t began = steadyClock().nowMilliseconds();
     const CommandFolder here("");
     ExternalCommand running(CommandLine{options_.command, false}, here);
     if (!running.started()) {
-        logEvent("error", "torvane-run: " + fromScript(running.failure()), true);
+        logEvent("error", "command-not-started", "torvane-run: " + running.failure(), true);
         memory_.releaseAll();
-        logEvent("exit", "not started: status " + std::to_string(kExitNotStarted));
+        commandEnded(start, "command-not-started", "not started: status " + std::to_string(kExitNotStarted),
+                     kExitNotStarted, 0);
         return kExitNotStarted;
     }
     const bool stopped = awaitCommand(running, options_.graceMilliseconds, [this] { tick(); });
@@ -253,17 +274,17 @@ int Hold::runCommand() {
     int status = running.status();
     std::string how = "status " + std::to_string(status);
     if (status > kExitSignalBase) how += " (signal " + std::to_string(status - kExitSignalBase) + ")";
-    logEvent("exit", how + " after " + seconds(took));
+    commandEnded(start, "command-end", how + " after " + seconds(took), status, took);
     const std::uint64_t held = memory_.held();
     memory_.releaseAll();
     if (stopped) {
         // Killed after the grace period: the stop's status, not the kill's;
         // the deadline's always.
         if (status == kExitSignalBase + kKill || runTimedOut()) status = stoppedRunStatus();
-        logEvent("stop", stopCause() + ": released " + mebibytesText(held) + "; the command was stopped with it");
+        logEvent("stop", "stopped", stopCause() + ": released " + mebibytesText(held) + "; the command was stopped with it");
         return status;
     }
-    logEvent("release", "released " + mebibytesText(held));
+    logEvent("release", "released", "released " + mebibytesText(held));
     return status;
 }
 
@@ -272,13 +293,13 @@ int Hold::ended(int status) {
     const std::uint64_t held = memory_.held();
     memory_.releaseAll();
     if (runShouldStop()) {
-        logEvent("stop", stopCause() + ": released " + mebibytesText(held));
+        logEvent("stop", "stopped", stopCause() + ": released " + mebibytesText(held));
         // A signal is the normal end of a hold that has neither --for nor a
         // command; the deadline and lost output are not.
         const bool normalEnd = stopSignalled() && !options_.forMilliseconds && options_.command.empty();
         return normalEnd ? 0 : stoppedRunStatus();
     }
-    logEvent("release", "released " + mebibytesText(held) + " after " +
+    logEvent("release", "released", "released " + mebibytesText(held) + " after " +
                             seconds(steadyClock().nowMilliseconds() - start_));
     return status;
 }
@@ -286,7 +307,8 @@ int Hold::ended(int status) {
 int Hold::run() {
     const MemoryRoom room = readMemoryRoom();
     if (!room.known) {
-        logEvent("error", "torvane-run: the memory room cannot be read (" + room.error + "), so nothing is held",
+        logEvent("error", "room-unreadable",
+                 "torvane-run: the memory room cannot be read (" + room.error + "), so nothing is held",
                  true);
         failAllocation();
         return kExitFailed;

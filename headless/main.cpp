@@ -4,12 +4,15 @@
 #include "console_host.h"
 #include "console_text.h"
 #include "hold_run.h"
+#include "log_line.h"
 #include "load/load_state.h"
+#include "memory_figures.h"
 #include "memory_room.h"
 #include "oom_score.h"
 #include "options.h"
 #include "room_checked_allocator.h"
 #include "run_log.h"
+#include "run_report.h"
 #include "stop_request.h"
 
 namespace {
@@ -62,14 +65,34 @@ int main(int argc, char** argv) {
     // normal-mode block is written whole at its first pass, so it must fit
     // as a physical one must; a hold's memory is resident unless --lazy.
     RoomCheckedAllocator allocator(
-        platformAllocator(), readMemoryRoom, [](const std::string& text) { logEvent("error", text, true); },
+        platformAllocator(), readMemoryRoom,
+        [](const char* code, const std::string& text) { logEvent("error", code, text, true); },
         options.accessLoad && !options.physical);
-    const int status = options.mode == RunMode::Script ? runScriptMode(options, allocator) : runHold(options, allocator);
+    RunRecorder recorder;
+    setUpRunLog({options.json, options.sampleMilliseconds, options.report.empty() ? nullptr : &recorder,
+                 [&allocator] { return allocator.held(); }, [&allocator] { return allocator.lastAsked(); }});
+    const std::string started = rfc3339(localTimeNow());
+    int status = options.mode == RunMode::Script ? runScriptMode(options, allocator) : runHold(options, allocator);
     stopFinished();
     if (outputLost()) {
-        writeLine(Stream::Err, "torvane-run: " + outputLossReason() +
-                                   "; the run was stopped and its memory released");
-        return kExitFailed;
+        RunEvent lost;
+        lost.event = "error";
+        lost.code = "output-lost";
+        lost.text = "torvane-run: " + outputLossReason() + "; the run was stopped and its memory released";
+        lost.onError = true;
+        lost.textForm = TextForm::Bare;
+        logEvent(std::move(lost));
+        status = kExitFailed;
+    }
+    if (!options.report.empty()) {
+        const ReportHeader header{machineName(), std::vector<std::string>(argv, argv + argc), status, runSeconds(),
+                                  started};
+        std::string why;
+        if (!writeReportFile(options.report, reportHtml(header, recorder), why)) {
+            writeLine(Stream::Err, "torvane-run: --report: cannot write " + oneLine(fromScript(options.report)) +
+                                       ": " + why + "; give a path in a folder that exists and can be written");
+            if (status == 0) status = kExitFailed;
+        }
     }
     return status;
 }

@@ -2,6 +2,7 @@
 // what the system has left.
 #pragma once
 #include <cstdint>
+#include <string>
 
 struct MemoryFigures {
     static constexpr std::uint64_t kUnknown = UINT64_MAX;
@@ -16,7 +17,14 @@ struct MemoryFigures {
     std::uint64_t availableBytes = kUnknown;
     // "cgroup" or "job" when such a limit sets the room; null for the host.
     const char* availableLimit = nullptr;
+    // What set the room ("host", "cgroup", "job"); null when it is not known.
+    const char* roomSource = nullptr;
+    // The tightest group or job limit; kUnknown when there is none.
+    std::uint64_t limitBytes = kUnknown;
 };
 
 // Read afresh on every call; a figure the system does not give stays kUnknown.
 MemoryFigures readMemoryFigures();
+
+// The machine's name, for a run's report; empty when the system gives none.
+std::string machineName();

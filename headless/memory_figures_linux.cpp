@@ -1,5 +1,7 @@
 // Linux's figures: /proc/self/status for the process, the memory room for
 // what is left.
+#include <sys/utsname.h>
+
 #include "memory_figures.h"
 
 #include "memory_room.h"
@@ -16,6 +18,13 @@ MemoryFigures readMemoryFigures() {
     if (room.known) {
         figures.availableBytes = room.available;
         if (room.availableSource != LimitSource::Host) figures.availableLimit = limitSourceName(room.availableSource);
+        figures.roomSource = limitSourceName(room.availableSource);
+        if (room.limit != UINT64_MAX) figures.limitBytes = room.limit;
     }
     return figures;
+}
+
+std::string machineName() {
+    struct utsname names = {};
+    return uname(&names) == 0 ? std::string(names.nodename) : std::string();
 }

@@ -20,6 +20,14 @@ MemoryFigures readMemoryFigures() {
     if (room.known) {
         figures.availableBytes = room.available;
         if (room.availableSource != LimitSource::Host) figures.availableLimit = limitSourceName(room.availableSource);
+        figures.roomSource = limitSourceName(room.availableSource);
+        if (room.limit != UINT64_MAX) figures.limitBytes = room.limit;
     }
     return figures;
+}
+
+std::string machineName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = sizeof name;
+    return GetComputerNameA(name, &length) ? std::string(name, length) : std::string();
 }

@@ -136,7 +136,10 @@ void declare(CLI::App& app, Options& options, std::vector<std::string>& scripts)
          "misread or act on unexpectedly, with the fix",
          &Options::check},
         {"--strict", "refuse to run a script that --check finds fault with", &Options::strict},
-        {"--json", "JSON Lines instead of text lines", &Options::json},
+        {"--json",
+         "one JSON object a line instead of text lines, errors\nincluded: fixed event names and codes, "
+         "figures in\nbytes",
+         &Options::json},
     };
     for (const Flag& flag : flags) {
         std::string shown = flag.names;
@@ -150,6 +153,16 @@ void declare(CLI::App& app, Options& options, std::vector<std::string>& scripts)
     duration(app, "--timeout", options.timeoutMilliseconds,
              "end the whole run after DURATION, whatever it is doing:\nthe memory released, a command ended, "
              "exit status 124");
+    duration(app, "--sample", options.sampleMilliseconds,
+             "a sample event every DURATION with what is held and\nthe memory figures, also during "
+             "pauses and commands");
+    app.add_option("--report", options.report,
+                   "at the end of the run, however it ends, write an\nHTML report to FILE: a chart of the "
+                   "memory over\ntime, every event, the exit status")
+        ->type_name("FILE")
+        ->take_last()
+        ->check(formCheck([](const std::string& value) { return !value.empty(); }, "a file name",
+                          "e.g. --report run.html"));
     app.add_option("--workers", options.workers,
                    "threads that share each access-load pass, each writing\nits own part (default 1)")
         ->type_name("N")
@@ -221,6 +234,11 @@ std::string usageError(const CLI::App& app, Options& options, const std::vector<
     for (const std::string& extra : app.remaining()) {
         // With extras allowed, CLI11 also keeps the "--" that ended the options.
         if (extra != "--") return "unknown option " + extra + "; the options are " + optionList(app);
+    }
+    // Fewer would be a sample per tick or more: the log would be all samples.
+    if (options.sampleMilliseconds && *options.sampleMilliseconds < 50) return "--sample: at least 50ms; e.g. 1s";
+    if (options.check && (options.sampleMilliseconds || !options.report.empty())) {
+        return "--check runs nothing, so there is nothing to sample or report; leave out --sample and --report";
     }
     if (options.mode != RunMode::Script) {
         options.command = scripts;

@@ -23,6 +23,8 @@ struct Options {
     bool check = false;   // read the script with the runner's rules and run nothing
     bool strict = false;  // refuse to run a script that the check finds fault with
     bool json = false;    // machine-readable lines (JSON Lines) instead of text
+    std::optional<std::uint64_t> sampleMilliseconds;  // a sample event this often
+    std::string report;   // an HTML report of the run written here at its end
     std::optional<std::uint64_t> timeoutMilliseconds;  // the whole run ends there (124)
     unsigned workers = 1;  // threads that share each access-load pass
     std::optional<int> oomScoreAdjust;  // Linux: the process's OOM score adjustment

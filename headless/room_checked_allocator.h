@@ -6,6 +6,8 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "load/load_block.h"
@@ -19,26 +21,41 @@ bool fitsRoom(std::uint64_t bytes, const MemoryRoom& room);
 class RoomCheckedAllocator final : public BlockAllocator {
 public:
     using ReadRoom = std::function<MemoryRoom()>;
-    // Says why a block was refused (a line for the user).
-    using Explain = std::function<void(const std::string&)>;
+    // Says why a block was refused: a fixed code ("room-refused") and a line
+    // for the user.
+    using Explain = std::function<void(const char* code, const std::string& text)>;
 
     // `normalResident`: normal-mode blocks will be written whole (the access
     // load), so they must fit too; otherwise they are only committed.
     RoomCheckedAllocator(BlockAllocator& inner, ReadRoom readRoom, Explain explain, bool normalResident);
 
     void* takeNormal(std::uint64_t bytes) override;
-    void releaseNormal(void* block) override { inner_.releaseNormal(block); }
+    void releaseNormal(void* block) override;
     void* createHeap() override { return inner_.createHeap(); }
     void* takeFromHeap(void* heap, std::uint64_t bytes) override;
-    void destroyHeap(void* heap) override { inner_.destroyHeap(heap); }
+    void destroyHeap(void* heap) override;
     bool makeResident(void* block, std::uint64_t bytes) override;
     std::uint64_t commitLimit() override;
 
+    // What the run holds now: every block taken and not yet given back
+    // (the script's block, a hold's chunks).
+    std::uint64_t held() const { return held_; }
+    // The size last asked for while blocks are held or since the last ask
+    // failed; nothing once all has been given back.
+    std::optional<std::uint64_t> lastAsked() const { return lastAsked_; }
+
 private:
     bool fits(std::uint64_t bytes);
+    void* counted(void* key, std::uint64_t bytes);
+    void forget(void* key);
 
     BlockAllocator& inner_;
     ReadRoom readRoom_;
     Explain explain_;
     bool normalResident_;
+    // Block (normal mode) or heap (physical mode) to its size: every block
+    // passes here, so the count needs nothing of the load engine's.
+    std::map<void*, std::uint64_t> sizes_;
+    std::uint64_t held_ = 0;
+    std::optional<std::uint64_t> lastAsked_;
 };

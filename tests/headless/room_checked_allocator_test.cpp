@@ -54,7 +54,7 @@ TEST(RoomCheckedAllocator, RefusesResidentBlocksThatDoNotFitBeforeTheSystemIsAsk
         std::vector<std::string> told;
         int roomReads = 0;
         RoomCheckedAllocator allocator(
-            inner, [&] { ++roomReads; return c.room; }, [&](const std::string& text) { told.push_back(text); },
+            inner, [&] { ++roomReads; return c.room; }, [&](const char*, const std::string& text) { told.push_back(text); },
             c.normalResident);
         LoadBlock load;
         const bool granted = allocateBlock(load, allocator, c.mode, c.bytes, PageTouch::Leave) == 0;
@@ -87,7 +87,7 @@ TEST(RoomCheckedAllocator, SaysWhyWhenTheSystemFails) {
         inner.limit = c.commitLimit;
         std::vector<std::string> told;
         RoomCheckedAllocator allocator(
-            inner, [] { return roomOf(1024 * kMiB); }, [&](const std::string& text) { told.push_back(text); }, false);
+            inner, [] { return roomOf(1024 * kMiB); }, [&](const char*, const std::string& text) { told.push_back(text); }, false);
         LoadBlock load;
         EXPECT_EQ(allocateBlock(load, allocator, 1, 8 * kMiB, PageTouch::WriteAll), 1);
         EXPECT_EQ(told, std::vector<std::string>{c.explanation});
