@@ -98,11 +98,15 @@ std::string chart(const RunRecorder& recorder, double seconds) {
     }
     const std::vector<Mark> marks = marksOf(recorder.events());
     const std::size_t labelEvery = marks.size() / kMostLabelledMarks + 1;
+    double lastLabel = -kWidth;
     for (std::size_t i = 0; i < marks.size(); ++i) {
         const std::string at = number("%.1f", x(marks[i].at));
         svg += "<line class=\"mark\" x1=\"" + at + "\" x2=\"" + at + "\" y1=\"" + number("%.1f", kTop) + "\" y2=\"" +
                number("%.1f", kTop + plotHeight) + "\"><title>" + htmlEscape(marks[i].label) + "</title></line>";
-        if (i % labelEvery == 0) {
+        // Lines begun within a moment of each other share the first one's
+        // label; each mark still names itself on hover.
+        if (i % labelEvery == 0 && x(marks[i].at) - lastLabel >= 12) {
+            lastLabel = x(marks[i].at);
             svg += "<text class=\"mark\" transform=\"translate(" + at + "," + number("%.1f", kTop + 4) +
                    ") rotate(90)\">" + htmlEscape(marks[i].label) + "</text>";
         }
