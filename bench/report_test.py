@@ -60,6 +60,9 @@ class Table(unittest.TestCase):
     def test_rows_take_their_own_records_and_goals(self):
         take = "Physical-mode take, native (torvane-run)"
         two_workers = "Access-load pass, 2 workers, native (torvane-run)"
+        hold = 'Hold take, start to "reached", native (torvane-run)'
+        settle = "Keep-available settling, in intervals, native (torvane-run)"
+        spread = "Keep-available room in band, share of 10 ms samples, native (torvane-run)"
         native_take = lambda product: {
             ("take.native", "1024MiB", "product"): (product, "GB/s"),
             ("take.native", "1024MiB", "mmap+MAP_POPULATE"): ([6.0, 6.0], "GB/s"),
@@ -84,6 +87,22 @@ class Table(unittest.TestCase):
               ("fill2.native", "256MiB", "memset x2"): ([36.0], "GB/s"),
               ("fill2.native", "256MiB", "rep-stosb x2"): ([40.0], "GB/s")},
              two_workers, "256MiB", "rep-stosb x2: 40.0 GB/s", "0.950", "≥ 0.95 met"),
+            ("hold take against the fastest process of ours; its own line is no baseline",
+             {("hold.take", "256MiB", "product"): ([2.7, 2.9], "GB/s"),
+              ("hold.take", "256MiB", "mmap+MADV_POPULATE_WRITE"): ([3.0, 3.0], "GB/s"),
+              ("hold.take", "256MiB", "mmap+mlock"): ([2.0, 2.0], "GB/s"),
+              ("hold.take", "256MiB", "own line"): ([90.0, 90.0], "s")},
+             hold, "256MiB", "mmap+MADV_POPULATE_WRITE: 3.00 GB/s", "0.933", "≥ 0.90 met"),
+            ("settling counted in intervals, lower is better",
+             {("keep.settle", "competitor frees 1 GiB", "product"): ([0.5, 1.0, 0.9], "s"),
+              ("keep.settle", "competitor frees 1 GiB", "interval"): ([0.25, 0.25, 0.25], "s"),
+              ("keep.settle", "competitor frees 1 GiB", "from the step's start"): ([0.01] * 3, "s")},
+             settle, "competitor frees 1 GiB", "interval: 0.25 s", "3.600", "≤ 3.00 **missed**"),
+            ("room in band as a share of the samples",
+             {("keep.spread", "competitor gone", "product"): ([480.0, 500.0], "samples"),
+              ("keep.spread", "competitor gone", "samples"): ([500.0, 500.0], "samples"),
+              ("keep.spread", "competitor gone", "room highest"): ([9999.0, 9999.0], "MiB")},
+             spread, "competitor gone", "samples: 500 samples", "0.980", "≥ 0.95 met"),
             ("one-thread fills are not the two-worker row's baselines",
              {("fill2.native", "64MiB", "product"): ([30.0], "GB/s"),
               ("fill.native", "64MiB", "memset"): ([31.0], "GB/s")},
