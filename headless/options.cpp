@@ -30,17 +30,24 @@ constexpr char kDescription[] =
 
 constexpr char kFooter[] =
     "Every event is one line: local time, the process's resident memory, its\n"
-    "committed memory and the system's available memory, the kind of event\n"
-    "(status, popup, confirm, command, stop; error on standard error) and its\n"
-    "text. External commands start in the script's folder.\n"
+    "committed memory and the memory room (what may still be made resident,\n"
+    "marked (cgroup) or (job) when a limit sets it), the kind of event (status,\n"
+    "popup, confirm, command, exit, hold, ramp, keep, adjust, release, sample,\n"
+    "stop; error on standard error) and its text. External commands start in\n"
+    "the script's folder; a hold's command in the current folder.\n"
     "\n"
     "Exit status:\n"
-    "  0      the script ran to its end (end, asktoquit or its last line)\n"
-    "  1      the script could not be read, stopped on an error, or its output\n"
-    "         could not be written\n"
+    "  0      the script ran to its end (end, asktoquit or its last line); a hold\n"
+    "         reached the end of --for, or a stop when it had neither --for nor\n"
+    "         a command\n"
+    "  1      the script could not be read, stopped on an error, the memory\n"
+    "         could not be had, or the output could not be written\n"
     "  2      usage error, or the confirmation was refused or could not be asked\n"
+    "  124    --timeout ended the run\n"
+    "  127    a hold's command could not be started\n"
+    "  N      otherwise with a hold's command: the command's own status\n"
     "  128+N  stopped by signal N: 130 SIGINT (Ctrl-C), 143 SIGTERM, 129 SIGHUP;\n"
-    "         the script's block was released and a stop line printed";
+    "         the memory was released and a stop line printed";
 
 constexpr char kDurationForms[] = "use e.g. 500ms, 30s, 5m, 1h or a number of seconds, up to 100 days";
 
