@@ -295,6 +295,28 @@ void aCommandThatCannotStartIsNamed(const std::string& exe, const std::string& s
     SetEnvironmentVariableA("COMSPEC", had > 0 && had < sizeof previous ? previous : nullptr);
 }
 
+// A hold around a command: the memory is held while the command runs, and
+// the command's exit status is the run's; one that cannot start is 127.
+void aHoldPassesOnItsCommandsStatus(const std::string& exe, const std::string& sleeper) {
+    const struct {
+        const char* what;
+        const char* arguments;
+        long status;
+        const char* outHas;
+    } cases[] = {
+        {"exit 3: ", "--hold 16M -- cmd.exe /c exit 3", 3, "exit     status 3 after"},
+        {"missing program: ", "--hold 16M -- no-such-program.exe x", 127, "exit     not started: status 127"},
+    };
+    for (const auto& c : cases) {
+        Folder folder(sleeper);
+        Run run(exe, folder, c.arguments);
+        const long status = run.finish(20000);
+        check(status == c.status, std::string(c.what) + "exit status " + std::to_string(status));
+        check(run.out().find("hold     reached 16.0MiB") != std::string::npos, std::string(c.what) + "held first");
+        check(run.out().find(c.outHas) != std::string::npos, std::string(c.what) + run.out());
+    }
+}
+
 // ctest gives the build's paths as Linux paths; under Wine the Z: drive is
 // the Linux root.
 std::string windowsPath(std::string path) {
@@ -325,6 +347,7 @@ int main(int argc, char** argv) {
     theCommandEndsWithTheRun(exe, sleeper);
     aJobMemoryLimitRefusesTheBlock(exe, sleeper);
     aCommandThatCannotStartIsNamed(exe, sleeper);
+    aHoldPassesOnItsCommandsStatus(exe, sleeper);
     std::printf("%d failed\n", failures);
     return failures == 0 ? 0 : 1;
 }
