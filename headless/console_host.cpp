@@ -24,7 +24,9 @@ ScriptHost::Choice ConsoleHost::chooseFile(std::string& path) {
 std::unique_ptr<ScriptSource> ConsoleHost::openScript(const std::string& path) {
     std::string why;
     std::unique_ptr<ScriptSource> source = openScriptFile(path, why);
-    if (!source) explain("script-unreadable", "torvane-run: cannot read " + fromScript(path) + ": " + why);  // a path from argv: ANSI on Windows
+    if (!source)
+        explain("script-unreadable",
+                "torvane-run: cannot read " + fromScript(path) + ": " + why);  // a path from argv: ANSI on Windows
     return source;
 }
 

@@ -39,12 +39,14 @@ void noteLoss(Stream stream, const std::string& why) {
     if (lossReason.empty()) lossReason = (stream == Stream::Out ? "standard output: " : "standard error: ") + why;
 }
 
-void writeConsole(Stream stream, HANDLE console, const std::string& text) {
-    const std::wstring wide = widen(text, CP_UTF8);
+// Writes all `count` units, as many calls as it takes; a write that fails
+// or takes nothing is output lost.
+template <typename Unit, typename WriteSome>
+void writeWhole(Stream stream, const Unit* units, std::size_t count, WriteSome writeSome) {
     std::size_t done = 0;
-    while (done < wide.size()) {
+    while (done < count) {
         DWORD written = 0;
-        if (!WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(wide.size() - done), &written, nullptr)) {
+        if (!writeSome(units + done, static_cast<DWORD>(count - done), &written)) {
             noteLoss(stream, systemText(GetLastError()));
             return;
         }
@@ -56,23 +58,20 @@ void writeConsole(Stream stream, HANDLE console, const std::string& text) {
     }
 }
 
+void writeConsole(Stream stream, HANDLE console, const std::string& text) {
+    const std::wstring wide = widen(text, CP_UTF8);
+    writeWhole(stream, wide.data(), wide.size(), [console](const wchar_t* units, DWORD count, DWORD* written) {
+        return WriteConsoleW(console, units, count, written, nullptr);
+    });
+}
+
 void writeFile(Stream stream, HANDLE file, const std::string& text) {
     UINT page = GetConsoleOutputCP();
     if (page == 0) page = GetACP();  // no console
     const std::string bytes = page == CP_UTF8 ? text : narrow(widen(text, CP_UTF8), page);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr)) {
-            noteLoss(stream, systemText(GetLastError()));
-            return;
-        }
-        if (written == 0) {
-            noteLoss(stream, "nothing written");
-            return;
-        }
-        done += written;
-    }
+    writeWhole(stream, bytes.data(), bytes.size(), [file](const char* units, DWORD count, DWORD* written) {
+        return WriteFile(file, units, count, written, nullptr);
+    });
 }
 
 void write(Stream stream, const std::string& text) {
@@ -108,8 +107,8 @@ void openMissingStreams() {
         // Inheritable, so that commands find the null device there too, as
         // a Linux command inherits the reopened /dev/null.
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        const HANDLE null = CreateFileA("NUL", i == 0 ? GENERIC_READ : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        &inherit, OPEN_EXISTING, 0, nullptr);
+        const HANDLE null = CreateFileA("NUL", i == 0 ? GENERIC_READ : GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
         if (null != INVALID_HANDLE_VALUE) SetStdHandle(streams[i], null);
     }
 }

@@ -158,7 +158,8 @@ void onParentGone(int) { kill(0, SIGKILL); }
 std::string describe(const ChildFailure& failure, const CommandLine& line, const std::string& folder) {
     const std::string where = folder.empty() ? "the current folder" : "the script's folder " + folder;
     switch (failure.step) {
-    case kEnterFolder: return "cannot enter " + where + ": " + std::strerror(failure.error) + "; the command was not run";
+    case kEnterFolder:
+        return "cannot enter " + where + ": " + std::strerror(failure.error) + "; the command was not run";
     case kFolderGone: return where + " has been removed; the command was not run";
     default:
         return "cannot run " + (line.throughShell ? std::string("/bin/sh") : line.argv[0]) + ": " +

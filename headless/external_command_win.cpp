@@ -105,7 +105,8 @@ ExternalCommand::ExternalCommand(const CommandLine& line, const CommandFolder& f
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     if (!state.job ||
         !SetInformationJobObject(state.job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
-        state.failure = "cannot make a job for the command: " + systemText(GetLastError()) + "; the command was not run";
+        state.failure =
+            "cannot make a job for the command: " + systemText(GetLastError()) + "; the command was not run";
         return;
     }
 
@@ -135,7 +136,8 @@ ExternalCommand::ExternalCommand(const CommandLine& line, const CommandFolder& f
     const DWORD createError = GetLastError();
     if (listed) DeleteProcThreadAttributeList(attributes);
     if (!created) {
-        const DWORD folderAttributes = directory.empty() ? FILE_ATTRIBUTE_DIRECTORY : GetFileAttributesA(directory.c_str());
+        const DWORD folderAttributes =
+            directory.empty() ? FILE_ATTRIBUTE_DIRECTORY : GetFileAttributesA(directory.c_str());
         if (folderAttributes == INVALID_FILE_ATTRIBUTES || !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             state.failure = "cannot enter the script's folder " + fromScript(directory) + ": " +
                             systemText(folderAttributes == INVALID_FILE_ATTRIBUTES ? GetLastError()

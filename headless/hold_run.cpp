@@ -118,7 +118,9 @@ bool Hold::forIsOver() const {
     return options_.forMilliseconds && steadyClock().nowMilliseconds() - start_ >= *options_.forMilliseconds;
 }
 
-void Hold::failAllocation() { logEvent("error", "alloc-failed", localText(IDS_ERROR) + ": " + localText(IDS_ALLOC_FAILED), true); }
+void Hold::failAllocation() {
+    logEvent("error", "alloc-failed", localText(IDS_ERROR) + ": " + localText(IDS_ALLOC_FAILED), true);
+}
 
 void Hold::tick() {
     if (keeping_ && steadyClock().nowMilliseconds() >= nextAdjust_) {
@@ -149,8 +151,10 @@ void Hold::adjust() {
     if (!room.known) {
         // Without the room there is nothing to steer by: hold nothing rather
         // than guess, and say so once.
-        if (!roomUnreadable_) logEvent("error", "room-unreadable", "torvane-run: the memory room cannot be read (" + room.error +
-                                                    "); holding nothing until it can", true);
+        if (!roomUnreadable_)
+            logEvent("error", "room-unreadable",
+                     "torvane-run: the memory room cannot be read (" + room.error + "); holding nothing until it can",
+                     true);
         roomUnreadable_ = true;
         memory_.releaseAll();
         return;
@@ -168,8 +172,9 @@ void Hold::adjust() {
         sign = "-";
     }
     if (moved == 0) return;
-    logEvent("adjust", change > 0 ? "adjust-grow" : "adjust-shrink", sign + mebibytesText(moved) + ": holding " + mebibytesText(memory_.held()) + ", room was " +
-                           roomText(room.available, room.availableSource));
+    logEvent("adjust", change > 0 ? "adjust-grow" : "adjust-shrink",
+             sign + mebibytesText(moved) + ": holding " + mebibytesText(memory_.held()) + ", room was " +
+                 roomText(room.available, room.availableSource));
 }
 
 // Takes the memory at once, or step by step with --ramp; false when it
@@ -183,15 +188,17 @@ bool Hold::take(std::uint64_t target) {
         while (memory_.held() < target && !shouldEnd()) {
             const std::uint64_t step = std::min(options_.ramp->bytes, target - memory_.held());
             if (memory_.grow(step, going) < step) break;
-            logEvent("ramp", "ramp-step", "+" + mebibytesText(step) + ": holding " + mebibytesText(memory_.held()) + " of " +
-                                 mebibytesText(target));
+            logEvent("ramp", "ramp-step",
+                     "+" + mebibytesText(step) + ": holding " + mebibytesText(memory_.held()) + " of " +
+                         mebibytesText(target));
             if (memory_.held() >= target) break;
             Pause interval;
             waitFor(interval, options_.ramp->intervalMilliseconds);
         }
     }
     if (memory_.held() < target) return false;
-    logEvent("hold-reached", "hold-reached", "reached " + mebibytesText(target) + " in " + seconds(steadyClock().nowMilliseconds() - began));
+    logEvent("hold-reached", "hold-reached",
+             "reached " + mebibytesText(target) + " in " + seconds(steadyClock().nowMilliseconds() - began));
     return true;
 }
 
@@ -209,15 +216,16 @@ int Hold::holdFixed(const MemoryRoom& room) {
     if (resident && !fitsRoom(target, room)) {
         const std::uint64_t fitting = largestFitting(target, room);
         if (!options_.partial || fitting == 0) {
-            logEvent("error", "room-refused", "torvane-run: " + mebibytesText(target) + " does not fit the memory room of " +
-                                  roomText(room.available, room.availableSource),
+            logEvent("error", "room-refused",
+                     "torvane-run: " + mebibytesText(target) + " does not fit the memory room of " +
+                         roomText(room.available, room.availableSource),
                      true);
             failAllocation();
             return kExitFailed;
         }
-        logEvent("hold-partial", "partial-fit", "--partial: " + mebibytesText(fitting) + " of the " + mebibytesText(target) +
-                             " asked, all that fits the memory room of " +
-                             roomText(room.available, room.availableSource));
+        logEvent("hold-partial", "partial-fit",
+                 "--partial: " + mebibytesText(fitting) + " of the " + mebibytesText(target) +
+                     " asked, all that fits the memory room of " + roomText(room.available, room.availableSource));
         target = fitting;
         what = mebibytesText(target) + " resident";
     }
@@ -230,7 +238,8 @@ int Hold::holdFixed(const MemoryRoom& room) {
             failAllocation();
             return kExitFailed;
         }
-        logEvent("hold-partial", "partial-taken", "--partial: holding " + mebibytesText(memory_.held()) + "; the room allowed no more");
+        logEvent("hold-partial", "partial-taken",
+                 "--partial: holding " + mebibytesText(memory_.held()) + "; the room allowed no more");
     }
     return options_.command.empty() ? holdUntilTheEnd() : runCommand();
 }
@@ -281,7 +290,8 @@ int Hold::runCommand() {
         // Killed after the grace period: the stop's status, not the kill's;
         // the deadline's always.
         if (status == kExitSignalBase + kKill || runTimedOut()) status = stoppedRunStatus();
-        logEvent("stop", "stopped", stopCause() + ": released " + mebibytesText(held) + "; the command was stopped with it");
+        logEvent("stop", "stopped",
+                 stopCause() + ": released " + mebibytesText(held) + "; the command was stopped with it");
         return status;
     }
     logEvent("release", "released", "released " + mebibytesText(held));

@@ -24,7 +24,8 @@ long long minutesOf(const std::tm& parts) {
 LocalTime localTimeNow() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millisecond = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    const auto millisecond =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     LocalTime time = {};
     // One thread formats; localtime's shared result is not raced.
     if (const std::tm* parts = std::localtime(&seconds)) {

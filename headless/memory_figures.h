@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "memory_room.h"
+
 struct MemoryFigures {
     static constexpr std::uint64_t kUnknown = UINT64_MAX;
     // The process's pages in physical memory (resident set, working set).
@@ -25,6 +27,16 @@ struct MemoryFigures {
 
 // Read afresh on every call; a figure the system does not give stays kUnknown.
 MemoryFigures readMemoryFigures();
+
+// The room's figures, the same on every system; a room that cannot be read
+// leaves them unknown.
+inline void addRoom(MemoryFigures& figures, const MemoryRoom& room) {
+    if (!room.known) return;
+    figures.availableBytes = room.available;
+    if (room.availableSource != LimitSource::Host) figures.availableLimit = limitSourceName(room.availableSource);
+    figures.roomSource = limitSourceName(room.availableSource);
+    if (room.limit != UINT64_MAX) figures.limitBytes = room.limit;
+}
 
 // The machine's name, for a run's report; empty when the system gives none.
 std::string machineName();

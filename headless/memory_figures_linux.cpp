@@ -14,13 +14,7 @@ MemoryFigures readMemoryFigures() {
     // VmData: heap and private anonymous mappings, counted when mapped rather
     // than when touched, as Windows counts private bytes when committed.
     if (auto data = procField(status, "VmData")) figures.committedBytes = *data;
-    const MemoryRoom room = readMemoryRoom();
-    if (room.known) {
-        figures.availableBytes = room.available;
-        if (room.availableSource != LimitSource::Host) figures.availableLimit = limitSourceName(room.availableSource);
-        figures.roomSource = limitSourceName(room.availableSource);
-        if (room.limit != UINT64_MAX) figures.limitBytes = room.limit;
-    }
+    addRoom(figures, readMemoryRoom());
     return figures;
 }
 

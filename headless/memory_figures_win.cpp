@@ -16,13 +16,7 @@ MemoryFigures readMemoryFigures() {
         // Windows gives the same figure in both; Wine leaves PrivateUsage 0.
         figures.committedBytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
     }
-    const MemoryRoom room = readMemoryRoom();
-    if (room.known) {
-        figures.availableBytes = room.available;
-        if (room.availableSource != LimitSource::Host) figures.availableLimit = limitSourceName(room.availableSource);
-        figures.roomSource = limitSourceName(room.availableSource);
-        if (room.limit != UINT64_MAX) figures.limitBytes = room.limit;
-    }
+    addRoom(figures, readMemoryRoom());
     return figures;
 }
 

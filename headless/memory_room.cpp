@@ -52,7 +52,8 @@ std::string decodeOctal(std::string_view field) {
     for (std::size_t i = 0; i < field.size(); ++i) {
         const auto octal = [&](std::size_t k) { return k < field.size() && field[k] >= '0' && field[k] <= '7'; };
         if (field[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
-            out.push_back(static_cast<char>(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) | (field[i + 3] - '0')));
+            out.push_back(
+                static_cast<char>(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) | (field[i + 3] - '0')));
             i += 3;
         } else {
             out.push_back(field[i]);
@@ -353,11 +354,12 @@ MemoryRoom linuxMemoryRoom(RoomFiles& files) {
 
     Tightest tightest;
     for (const std::string& folder : folders) {
-        const bool ok = v2 ? addLimit(reader, folder, "memory.max", "memory.current", true, tightest) &&
-                                 addLimit(reader, folder, "memory.high", "memory.current", true, tightest)
-                           : addLimit(reader, folder, "memory.limit_in_bytes", "memory.usage_in_bytes", false, tightest) &&
-                                 addLimit(reader, folder, "memory.memsw.limit_in_bytes", "memory.memsw.usage_in_bytes",
-                                          false, tightest);
+        const bool ok =
+            v2 ? addLimit(reader, folder, "memory.max", "memory.current", true, tightest) &&
+                     addLimit(reader, folder, "memory.high", "memory.current", true, tightest)
+               : addLimit(reader, folder, "memory.limit_in_bytes", "memory.usage_in_bytes", false, tightest) &&
+                     addLimit(reader, folder, "memory.memsw.limit_in_bytes", "memory.memsw.usage_in_bytes", false,
+                              tightest);
         if (!ok) return failed(reader.error);
     }
 

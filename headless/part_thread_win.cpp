@@ -22,7 +22,8 @@ PartThread* startPartThread(void (*run)(void*), void* context) {
     auto* thread = new (std::nothrow) PartThread{nullptr, run, context};
     if (thread == nullptr) return nullptr;
     // A small stack: a part only calls memset.
-    thread->handle = CreateThread(nullptr, 64 * 1024, partThreadMain, thread, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    thread->handle =
+        CreateThread(nullptr, 64 * 1024, partThreadMain, thread, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (thread->handle == nullptr) {
         delete thread;
         return nullptr;

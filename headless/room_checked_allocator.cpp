@@ -25,7 +25,8 @@ bool RoomCheckedAllocator::fits(std::uint64_t bytes) {
     if (fitsRoom(bytes, room)) return true;
     std::string text = "torvane-run: " + mebibytesText(bytes) + " does not fit the memory room of " +
                        mebibytesText(room.available);
-    if (room.availableSource != LimitSource::Host) text += std::string(" (") + limitSourceName(room.availableSource) + ")";
+    if (room.availableSource != LimitSource::Host)
+        text += std::string(" (") + limitSourceName(room.availableSource) + ")";
     explain_("room-refused", text);
     return false;
 }
@@ -77,12 +78,15 @@ void RoomCheckedAllocator::destroyHeap(void* heap) {
 
 bool RoomCheckedAllocator::makeResident(void* block, std::uint64_t bytes) {
     if (inner_.makeResident(block, bytes)) return true;
-    explain_("not-made-resident", "torvane-run: the system could not make " + mebibytesText(bytes) + " resident; the block is given back");
+    explain_("not-made-resident",
+             "torvane-run: the system could not make " + mebibytesText(bytes) + " resident; the block is given back");
     return false;
 }
 
 std::uint64_t RoomCheckedAllocator::commitLimit() {
     const std::uint64_t limit = inner_.commitLimit();
-    if (limit == 0) explain_("commit-limit-unreadable", "torvane-run: the system's commit limit cannot be read, so no block is taken");
+    if (limit == 0)
+        explain_("commit-limit-unreadable",
+                 "torvane-run: the system's commit limit cannot be read, so no block is taken");
     return limit;
 }
