@@ -27,6 +27,7 @@ struct Series {
     const char* name;
     const char* colour;
     std::uint64_t (*value)(const RunEvent&);
+    bool machine;  // the room or a limit, rather than what the run itself holds
 };
 std::uint64_t heldOf(const RunEvent& e) { return e.held ? *e.held : MemoryFigures::kUnknown; }
 std::uint64_t residentOf(const RunEvent& e) { return e.figures.residentBytes; }
@@ -34,9 +35,15 @@ std::uint64_t committedOf(const RunEvent& e) { return e.figures.committedBytes; 
 std::uint64_t roomOf(const RunEvent& e) { return e.figures.availableBytes; }
 std::uint64_t limitOf(const RunEvent& e) { return e.figures.limitBytes; }
 constexpr Series kSeries[] = {
-    {"held", "#d62728", heldOf},         {"resident", "#1f77b4", residentOf}, {"committed", "#9467bd", committedOf},
-    {"room", "#2ca02c", roomOf},         {"limit", "#7f7f7f", limitOf},
+    {"held", "#d62728", heldOf, false},   {"resident", "#1f77b4", residentOf, false},
+    {"committed", "#9467bd", committedOf, false}, {"room", "#2ca02c", roomOf, true},
+    {"limit", "#7f7f7f", limitOf, true},
 };
+// The room of a big machine can be a hundred times what a run holds; drawn
+// on one scale, the run's own lines would lie flat on the axis. Past this
+// ratio the chart is scaled to the run's lines, and the room and the limit
+// are named in the legend with their lowest figure instead.
+constexpr double kMostRoomOverOwn = 8;
 
 // Where the chart marks a point in time: each script line as it begins, and
 // a command's start and end.
@@ -67,13 +74,17 @@ std::string chart(const RunRecorder& recorder, double seconds) {
     for (const RunEvent& e : recorder.samples()) points.push_back(&e);
     std::stable_sort(points.begin(), points.end(),
                      [](const RunEvent* a, const RunEvent* b) { return a->elapsed < b->elapsed; });
-    std::uint64_t top = 0;
+    std::uint64_t ownTop = 0, machineTop = 0;
     for (const RunEvent* point : points) {
         for (const Series& series : kSeries) {
             const std::uint64_t value = series.value(*point);
-            if (value != MemoryFigures::kUnknown) top = std::max(top, value);
+            if (value == MemoryFigures::kUnknown) continue;
+            std::uint64_t& seriesTop = series.machine ? machineTop : ownTop;
+            seriesTop = std::max(seriesTop, value);
         }
     }
+    const bool machineOffScale = ownTop > 0 && machineTop > kMostRoomOverOwn * static_cast<double>(ownTop);
+    const std::uint64_t top = machineOffScale ? ownTop : std::max(ownTop, machineTop);
     const std::vector<AxisTick> xTicks = timeTicks(seconds);
     const std::vector<AxisTick> yTicks = byteTicks(top);
     const double xSpan = std::max(seconds, xTicks.back().at);
@@ -115,19 +126,26 @@ std::string chart(const RunRecorder& recorder, double seconds) {
     double legendX = kLeft;
     for (const Series& series : kSeries) {
         std::string line;
+        std::uint64_t lowest = MemoryFigures::kUnknown;
         for (const RunEvent* point : points) {
             const std::uint64_t value = series.value(*point);
             if (value == MemoryFigures::kUnknown) continue;
+            lowest = std::min(lowest, value);
             line += number("%.1f", x(point->elapsed)) + "," + number("%.1f", y(static_cast<double>(value))) + " ";
         }
         if (line.empty()) continue;  // a series never known (no limit) has no line and no legend
-        svg += "<polyline fill=\"none\" stroke=\"" + std::string(series.colour) + "\" stroke-width=\"1.5\" points=\"" +
-               line + "\"/>\n";
+        std::string name = series.name;
+        if (series.machine && machineOffScale) {
+            name += " (above the chart; lowest " + mebibytesText(lowest) + ")";
+        } else {
+            svg += "<polyline fill=\"none\" stroke=\"" + std::string(series.colour) +
+                   "\" stroke-width=\"1.5\" points=\"" + line + "\"/>\n";
+        }
         const std::string legendY = number("%.1f", kHeight + 16);
         svg += "<rect x=\"" + number("%.1f", legendX) + "\" y=\"" + number("%.1f", kHeight + 6) +
                "\" width=\"12\" height=\"12\" fill=\"" + series.colour + "\"/><text x=\"" +
-               number("%.1f", legendX + 16) + "\" y=\"" + legendY + "\">" + series.name + "</text>\n";
-        legendX += 110;
+               number("%.1f", legendX + 16) + "\" y=\"" + legendY + "\">" + htmlEscape(name) + "</text>\n";
+        legendX += series.machine && machineOffScale ? 280 : 110;
     }
     svg += "</svg>\n";
     return svg;

@@ -186,6 +186,34 @@ TEST(RunReport, EscapesEveryTextAndNeedsNoScript) {
     }
 }
 
+// The run's own lines stay readable beside a room many times larger: the
+// chart is scaled to them and the room named in the legend; a room of the
+// same order is drawn.
+TEST(RunReport, ScalesToTheRunWhenTheRoomDwarfsIt) {
+    const struct {
+        std::uint64_t room;
+        bool roomDrawn;
+    } cases[] = {
+        {23 * 1024 * kMiB, false},
+        {412 * kMiB, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.room);
+        RunRecorder recorder;
+        for (double at : {0.0, 0.5, 1.0}) {
+            RunEvent sample = eventAt("sample", "sample", "held", at);
+            sample.held = 64 * kMiB;
+            sample.figures.residentBytes = 68 * kMiB;
+            sample.figures.availableBytes = c.room;
+            sample.figures.limitBytes = MemoryFigures::kUnknown;
+            recorder.add(sample);
+        }
+        const std::string html = reportHtml(ReportHeader{"host", {"torvane-run"}, 0, 1.0, "-"}, recorder);
+        EXPECT_EQ(html.find("stroke=\"#2ca02c\"") != std::string::npos, c.roomDrawn);
+        EXPECT_EQ(html.find("room (above the chart; lowest 23552.0MiB)") != std::string::npos, !c.roomDrawn);
+    }
+}
+
 std::vector<std::string> labels(const std::vector<AxisTick>& ticks) {
     std::vector<std::string> texts;
     for (const AxisTick& tick : ticks) texts.push_back(tick.label);
