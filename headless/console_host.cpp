@@ -91,10 +91,7 @@ void ConsoleHost::tick() {
     checkOutputReader();
     sampleIfDue();
     if (!options_.accessLoad) return;
-    const unsigned workers = options_.workers;
-    accessLoadIfHeld(load_, access_, [workers](unsigned char* start, std::uint64_t bytes, unsigned char value) {
-        fillInParts(start, bytes, value, workers);
-    });
+    accessLoadIfHeld(load_, access_, fillWithWorkers(options_.workers));
 }
 
 WaitEnd ConsoleHost::wait(Awaited& awaited, const WaitRules& rules) {

@@ -8,6 +8,7 @@
 #include "external_command.h"
 #include "held_memory.h"
 #include "keep_available.h"
+#include "load/access_load.h"
 #include "log_line.h"
 #include "memory_room.h"
 #include "parallel_fill.h"
@@ -74,9 +75,7 @@ void commandEnded(const RunEvent& start, const char* code, const std::string& te
 // does, in whole 4 KiB pages.
 std::uint64_t largestFitting(std::uint64_t bytes, const MemoryRoom& room) {
     if (fitsRoom(bytes, room)) return bytes;
-    // A block needs 1/512 more for its page tables (room_checked_allocator.h).
-    const std::uint64_t fitting = room.available / 513 * 512;
-    return std::min(bytes, fitting / 4096 * 4096);
+    return std::min(bytes, mostResidentIn(room.available) / 4096 * 4096);
 }
 
 class Hold {
@@ -111,7 +110,7 @@ private:
     KeepAvailable keep_{0, 0, kKeepChunk};
     std::uint64_t nextAdjust_ = 0;
     bool roomUnreadable_ = false;
-    int fillByte_ = 1;
+    AccessLoad fill_;  // the window's cycle of values, 1 to 64
 };
 
 bool Hold::forIsOver() const {
@@ -130,13 +129,7 @@ void Hold::tick() {
     checkOutputReader();
     sampleIfDue();
     if (!options_.accessLoad) return;
-    const unsigned workers = options_.workers;
-    memory_.fillAll(
-        [workers](unsigned char* start, std::uint64_t bytes, unsigned char value) {
-            fillInParts(start, bytes, value, workers);
-        },
-        static_cast<unsigned char>(fillByte_));
-    fillByte_ = fillByte_ == 64 ? 1 : fillByte_ + 1;  // the window's cycle, 1 to 64
+    memory_.fillAll(fillWithWorkers(options_.workers), takeFillByte(fill_));
 }
 
 WaitEnd Hold::waitFor(Awaited& awaited, std::optional<std::uint64_t> limit) {

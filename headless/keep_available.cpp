@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "memory_room.h"
 #include "room_checked_allocator.h"
 
 std::uint64_t keepBand(std::uint64_t total) { return std::max<std::uint64_t>(32ull << 20, total / 100); }
@@ -10,16 +9,10 @@ std::uint64_t keepBand(std::uint64_t total) { return std::max<std::uint64_t>(32u
 std::int64_t keepAdjustment(const KeepAvailable& keep, std::uint64_t roomAvailable, std::uint64_t held) {
     if (keep.chunk == 0) return 0;
     if (roomAvailable > keep.target && roomAvailable - keep.target > keep.band) {
-        // A block needs 1/512 more for its page tables (fitsRoom), so no
-        // more than 512/513 of the room can be taken; matters when the
-        // target is under 1/512 of the room.
-        const std::uint64_t most = roomAvailable / 513 * 512 + roomAvailable % 513 * 512 / 513;
-        std::uint64_t take = std::min(roomAvailable - keep.target, most) / keep.chunk * keep.chunk;
-        MemoryRoom room;
-        room.known = true;
-        room.available = roomAvailable;
-        while (take != 0 && !fitsRoom(take, room)) take -= keep.chunk;  // never runs: fitsRoom has the last word
-        return static_cast<std::int64_t>(take);
+        // A block needs 1/512 more for its page tables (fitsRoom); matters
+        // when the target is under 1/512 of the room.
+        const std::uint64_t most = mostResidentIn(roomAvailable);
+        return static_cast<std::int64_t>(std::min(roomAvailable - keep.target, most) / keep.chunk * keep.chunk);
     }
     if (roomAvailable < keep.target && keep.target - roomAvailable > keep.band) {
         const std::uint64_t shortfall = keep.target - roomAvailable;

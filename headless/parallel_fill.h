@@ -21,3 +21,10 @@ std::vector<std::uintptr_t> fillPartEnds(std::uintptr_t address, std::uint64_t b
 // a plain fillBlock. A thread the system will not start has its part written
 // by the calling thread.
 void fillInParts(unsigned char* start, std::uint64_t bytes, unsigned char value, unsigned workers);
+
+// The access load's fill for --workers N: fillInParts with N.
+inline auto fillWithWorkers(unsigned workers) {
+    return [workers](unsigned char* start, std::uint64_t bytes, unsigned char value) {
+        fillInParts(start, bytes, value, workers);
+    };
+}

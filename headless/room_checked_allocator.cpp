@@ -10,6 +10,11 @@ bool fitsRoom(std::uint64_t bytes, const MemoryRoom& room) {
     return bytes <= room.available && pageTables <= room.available - bytes;
 }
 
+std::uint64_t mostResidentIn(std::uint64_t roomBytes) {
+    // roomBytes * 512 / 513 without overflowing 64 bits.
+    return roomBytes / 513 * 512 + roomBytes % 513 * 512 / 513;
+}
+
 RoomCheckedAllocator::RoomCheckedAllocator(BlockAllocator& inner, ReadRoom readRoom, Explain explain,
                                            bool normalResident)
     : inner_(inner), readRoom_(std::move(readRoom)), explain_(std::move(explain)), normalResident_(normalResident) {}

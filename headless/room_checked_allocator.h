@@ -18,6 +18,9 @@
 // 1/512 more than its size.
 bool fitsRoom(std::uint64_t bytes, const MemoryRoom& room);
 
+// The most that fits `roomBytes` by that rule: 512/513 of it, rounded down.
+std::uint64_t mostResidentIn(std::uint64_t roomBytes);
+
 class RoomCheckedAllocator final : public BlockAllocator {
 public:
     using ReadRoom = std::function<MemoryRoom()>;

@@ -20,12 +20,18 @@ namespace {
 template <typename Fill>
 void passWith(LoadBlock& load, AccessLoad& access, unsigned char* start, const Fill& fill) {
     load.busy = 1;
-    if (load.allocated == 1) fill(start, load.size, static_cast<unsigned char>(access.fillByte));
+    const unsigned char value = takeFillByte(access);
+    if (load.allocated == 1) fill(start, load.size, value);
     load.busy = 0;
-    access.fillByte += 1;
-    if (access.fillByte >= 65) access.fillByte = 1;
 }
 }  // namespace
+
+unsigned char takeFillByte(AccessLoad& access) {
+    const auto value = static_cast<unsigned char>(access.fillByte);
+    access.fillByte += 1;
+    if (access.fillByte >= 65) access.fillByte = 1;
+    return value;
+}
 
 int accessLoadPass(LoadBlock& load, AccessLoad& access, unsigned char* start) {
     passWith(load, access, start, fillBlock);

@@ -11,6 +11,9 @@ struct AccessLoad {
     int fillByte = 1;      // next value written, 1..64; never reset
 };
 
+// The value for the next pass; fillByte moves on (64 wraps to 1).
+unsigned char takeFillByte(AccessLoad& access);
+
 // Both callers test this before a pass; when it fails nothing advances.
 bool accessLoadGuard(const LoadBlock& load);
 
