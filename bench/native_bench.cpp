@@ -16,7 +16,7 @@
 #include <utility>
 
 #include "fills.h"
-#include "headless/parallel_fill.h"
+#include "headless/runs/parallel_fill.h"
 #include "load/access_load.h"
 #include "load/allocation_steps.h"
 #include "load/load_block.h"

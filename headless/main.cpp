@@ -1,19 +1,19 @@
 // torvane-run: a script run from the command line, with the window's reader
 // and runner behind a console host; or memory held without a script.
-#include "check_command.h"
-#include "console_host.h"
-#include "console_text.h"
-#include "hold_run.h"
-#include "log_line.h"
+#include "headless/check/check_command.h"
+#include "headless/runs/console_host.h"
+#include "headless/system/console_text.h"
+#include "headless/runs/hold_run.h"
+#include "headless/record/log_line.h"
 #include "load/load_state.h"
-#include "memory_figures.h"
-#include "memory_room.h"
-#include "oom_score.h"
-#include "options.h"
-#include "room_checked_allocator.h"
-#include "run_log.h"
-#include "run_report.h"
-#include "stop_request.h"
+#include "headless/system/memory_figures.h"
+#include "headless/memory/room_rules.h"
+#include "headless/system/oom_score.h"
+#include "headless/cli/options.h"
+#include "headless/memory/room_checked_allocator.h"
+#include "headless/record/run_log.h"
+#include "headless/record/run_report.h"
+#include "headless/system/stop_request.h"
 
 namespace {
 constexpr int kExitFailed = 1;

@@ -1,4 +1,4 @@
-#include "headless/options.h"
+#include "headless/cli/options.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "headless/durations.h"
+#include "headless/cli/durations.h"
 
 namespace {
 

@@ -2,15 +2,15 @@
 // room is total − others' use − held, the decision is applied, and the run
 // is checked for what a user would see go wrong: a room taken past, a slow
 // give-back, a loop that takes and gives back on its own.
-#include "headless/keep_available.h"
+#include "headless/runs/keep_available.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <vector>
 
-#include "headless/memory_room.h"
-#include "headless/room_checked_allocator.h"
+#include "headless/memory/room_rules.h"
+#include "headless/memory/room_checked_allocator.h"
 
 namespace {
 constexpr std::uint64_t kMiB = 1ull << 20;

@@ -1,5 +1,5 @@
-#include "headless/memory_room.h"
-#include "headless/proc_fields.h"
+#include "headless/memory/room_rules.h"
+#include "headless/memory/proc_fields.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // --workers: a pass split across threads writes every byte of the block, and
 // nothing outside it, whatever the block's size and alignment.
-#include "headless/parallel_fill.h"
+#include "headless/runs/parallel_fill.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "headless/proc_fields.h"
+#include "headless/memory/proc_fields.h"
 
 #include <gtest/gtest.h>
 

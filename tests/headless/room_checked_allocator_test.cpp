@@ -1,6 +1,6 @@
 // The room asked before the allocator: which blocks reach the system, and
 // what the user is told about those that do not.
-#include "headless/room_checked_allocator.h"
+#include "headless/memory/room_checked_allocator.h"
 
 #include <gtest/gtest.h>
 

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <map>
 
-#include "headless/event_codes.h"
-#include "headless/run_event.h"
-#include "headless/run_report.h"
+#include "headless/record/event_codes.h"
+#include "headless/record/run_event.h"
+#include "headless/record/run_report.h"
 #include "shell/resource_ids.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "headless/script_check.h"
+#include "headless/check/script_check.h"
 
 namespace {
 struct Expected {

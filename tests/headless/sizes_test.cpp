@@ -1,6 +1,6 @@
 // The size and ramp grammar of --hold, --keep-available and --ramp, and what
 // a size means against a room.
-#include "headless/sizes.h"
+#include "headless/cli/sizes.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "headless/log_line.h"
+#include "headless/record/log_line.h"
 #include "shell/resource_ids.h"
 #include "shell/string_table.h"
 

@@ -1,4 +1,4 @@
-#include "headless/tick_wait.h"
+#include "headless/runs/tick_wait.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // quoting so that one cannot share a mistake with the other.
 #include <gtest/gtest.h>
 
-#include "headless/windows_command_line.h"
+#include "headless/system/windows/command_line.h"
 
 namespace {
 std::vector<std::string> splitLikeTheRuntime(const std::string& line) {

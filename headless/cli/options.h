@@ -1,0 +1,58 @@
+// The command line of torvane-run.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "headless/cli/sizes.h"
+
+// A script, or memory held without one (--hold, --keep-available).
+enum class RunMode { Script, Hold, KeepAvailable };
+
+struct Options {
+    RunMode mode = RunMode::Script;
+    std::string script;
+    bool yes = false;          // run without asking
+    bool physical = false;     // blocks resident at once, one mapping/heap each
+    bool accessLoad = false;   // rewrite the block every 50 ms while waiting
+    bool waitPopups = false;   // a pop-up waits for Enter
+    // How long a `run` command gets to end after a stop is passed on to it,
+    // before it is killed.
+    std::uint64_t graceMilliseconds = 5000;
+    bool check = false;   // read the script with the runner's rules and run nothing
+    bool strict = false;  // refuse to run a script that the check finds fault with
+    bool json = false;    // machine-readable lines (JSON Lines) instead of text
+    std::optional<std::uint64_t> sampleMilliseconds;  // a sample event this often
+    std::string report;   // an HTML report of the run written here at its end
+    std::optional<std::uint64_t> timeoutMilliseconds;  // the whole run ends there (124)
+    unsigned workers = 1;  // threads that share each access-load pass
+    std::optional<int> oomScoreAdjust;  // Linux: the process's OOM score adjustment
+
+    // Hold and keep-available.
+    SizeRequest size;                  // what to hold, or the room to leave
+    std::optional<RampStep> ramp;      // --hold: reach the size in steps
+    bool lazy = false;                 // --hold: commit only, do not make resident
+    bool partial = false;              // --hold: take what fits when all does not
+    std::optional<std::uint64_t> forMilliseconds;  // the hold ends after this (0)
+    std::uint64_t intervalMilliseconds = 250;      // --keep-available: how often the room is read
+    std::vector<std::string> command;  // run while the memory is held, its status the run's
+};
+
+enum class Parsed { Run, Help, UsageError };
+
+struct ParsedCommandLine {
+    Parsed outcome = Parsed::UsageError;
+    Options options;
+    std::string error;  // for UsageError; arguments in it escaped as oneLine does
+};
+
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv);
+
+// The --help text: options, output and exit statuses (no final line end),
+// made from the same declarations as the parser.
+extern const std::string kHelpText;
+
+// The folder part of a script's path, where its external commands start;
+// empty when the path names none (the current directory).
+std::string folderOf(const std::string& path);

@@ -1,0 +1,48 @@
+// Amounts of memory typed on a command line (--hold, --keep-available,
+// --ramp): "512M", "1.5G", "80%", "all-2G". Portable.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "headless/memory/room_rules.h"
+
+// The largest size accepted: 4 EiB. No machine holds that much, and the bound
+// keeps sums of sizes and their page tables within 64 bits.
+constexpr std::uint64_t kMaxSizeBytes = 1ull << 62;
+
+struct SizeRequest {
+    enum class Kind { Bytes, PercentOfTotal, AllBut };
+    Kind kind = Kind::Bytes;
+    std::uint64_t bytes = 0;  // Bytes: the size; AllBut: what to leave
+    double percent = 0;       // PercentOfTotal: 0 < percent <= 100
+};
+
+// "4096" or "4096B" (bytes); K, M, G, T with an optional "B" or "iB"
+// ("512M", "512MB", "512MiB"), in any case. Every unit is binary: memory is
+// sold and reported in binary units, and a "512MB" that meant 488 MiB would
+// surprise more people than it helps. A decimal fraction is allowed and any
+// part of a byte dropped ("1.5G", "0.1K" is 102 bytes). "N%" (0 < N <= 100,
+// up to six decimals): that share of the room's total. "all-SIZE": everything
+// the room holds when it is read, except SIZE. Nothing for anything else:
+// empty, signed, spaced, unknown units, trailing junk, a size of 0 bytes
+// ("all-0" is allowed: it leaves nothing), 0%, over 100%, over kMaxSizeBytes.
+std::optional<SizeRequest> parseSize(std::string_view text);
+
+// What the request means against `room` now. Bytes: as is. PercentOfTotal:
+// that share of room.total, rounded down to whole 4 KiB pages. AllBut:
+// room.available less what is to be left, 0 when the room holds less.
+std::uint64_t resolveSize(const SizeRequest& request, const MemoryRoom& room);
+
+// A ramp step, "256M/5s": take `bytes` more every `intervalMilliseconds`.
+// The step is a size in bytes (no % or all-), the interval a duration
+// (durations.h); both more than 0.
+struct RampStep {
+    std::uint64_t bytes;
+    std::uint64_t intervalMilliseconds;
+};
+std::optional<RampStep> parseRamp(std::string_view text);
+
+// The valid forms, for usage and error messages.
+extern const char kSizeForms[];
+extern const char kRampForms[];

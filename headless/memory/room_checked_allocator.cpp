@@ -1,0 +1,97 @@
+#include "headless/memory/room_checked_allocator.h"
+
+#include <utility>
+
+#include "headless/record/log_line.h"
+
+bool fitsRoom(std::uint64_t bytes, const MemoryRoom& room) {
+    if (!room.known) return false;
+    const std::uint64_t pageTables = bytes / 512;
+    return bytes <= room.available && pageTables <= room.available - bytes;
+}
+
+std::uint64_t mostResidentIn(std::uint64_t roomBytes) {
+    // roomBytes * 512 / 513 without overflowing 64 bits.
+    return roomBytes / 513 * 512 + roomBytes % 513 * 512 / 513;
+}
+
+RoomCheckedAllocator::RoomCheckedAllocator(BlockAllocator& inner, ReadRoom readRoom, Explain explain,
+                                           bool normalResident)
+    : inner_(inner), readRoom_(std::move(readRoom)), explain_(std::move(explain)), normalResident_(normalResident) {}
+
+bool RoomCheckedAllocator::fits(std::uint64_t bytes) {
+    const MemoryRoom room = readRoom_();
+    if (!room.known) {
+        // Fails closed: a guess that is wrong inside a limit ends the run.
+        explain_("room-unreadable", "torvane-run: the memory room cannot be read (" + room.error +
+                 "), so no block is made resident");
+        return false;
+    }
+    if (fitsRoom(bytes, room)) return true;
+    std::string text = "torvane-run: " + mebibytesText(bytes) + " does not fit the memory room of " +
+                       mebibytesText(room.available);
+    if (room.availableSource != LimitSource::Host)
+        text += std::string(" (") + limitSourceName(room.availableSource) + ")";
+    explain_("room-refused", text);
+    return false;
+}
+
+void* RoomCheckedAllocator::counted(void* key, std::uint64_t bytes) {
+    if (!key) return nullptr;
+    auto [entry, added] = sizes_.emplace(key, bytes);
+    if (!added) {
+        held_ -= entry->second;
+        entry->second = bytes;
+    }
+    held_ += bytes;
+    return key;
+}
+
+void RoomCheckedAllocator::forget(void* key) {
+    const auto entry = sizes_.find(key);
+    if (entry != sizes_.end()) {
+        held_ -= entry->second;
+        sizes_.erase(entry);
+    }
+    if (sizes_.empty()) lastAsked_.reset();
+}
+
+void* RoomCheckedAllocator::takeNormal(std::uint64_t bytes) {
+    lastAsked_ = bytes;
+    if (normalResident_ && !fits(bytes)) return nullptr;
+    return counted(inner_.takeNormal(bytes), bytes);
+}
+
+void RoomCheckedAllocator::releaseNormal(void* block) {
+    forget(block);
+    inner_.releaseNormal(block);
+}
+
+void* RoomCheckedAllocator::takeFromHeap(void* heap, std::uint64_t bytes) {
+    lastAsked_ = bytes;
+    if (!fits(bytes)) return nullptr;
+    void* block = inner_.takeFromHeap(heap, bytes);
+    // Counted by its heap: the heap's destruction gives the block back.
+    if (block) counted(heap, bytes);
+    return block;
+}
+
+void RoomCheckedAllocator::destroyHeap(void* heap) {
+    forget(heap);
+    inner_.destroyHeap(heap);
+}
+
+bool RoomCheckedAllocator::makeResident(void* block, std::uint64_t bytes) {
+    if (inner_.makeResident(block, bytes)) return true;
+    explain_("not-made-resident",
+             "torvane-run: the system could not make " + mebibytesText(bytes) + " resident; the block is given back");
+    return false;
+}
+
+std::uint64_t RoomCheckedAllocator::commitLimit() {
+    const std::uint64_t limit = inner_.commitLimit();
+    if (limit == 0)
+        explain_("commit-limit-unreadable",
+                 "torvane-run: the system's commit limit cannot be read, so no block is taken");
+    return limit;
+}

@@ -1,0 +1,64 @@
+// The allocator seam with the memory room asked first. Linux grants a
+// mapping it cannot fill and later ends some process to fill it; inside a
+// memory cgroup that process is this one (exit 137, nothing printed). So a
+// block that is to be resident and does not fit the room is refused before
+// the system is asked, and fails as any refused allocation does.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "load/load_block.h"
+#include "headless/memory/room_rules.h"
+
+// Whether a resident block of `bytes` fits `room`. Each 4 KiB page also
+// needs 8 bytes of page table, charged to the same limit, so a block needs
+// 1/512 more than its size.
+bool fitsRoom(std::uint64_t bytes, const MemoryRoom& room);
+
+// The most that fits `roomBytes` by that rule: 512/513 of it, rounded down.
+std::uint64_t mostResidentIn(std::uint64_t roomBytes);
+
+class RoomCheckedAllocator final : public BlockAllocator {
+public:
+    using ReadRoom = std::function<MemoryRoom()>;
+    // Says why a block was refused: a fixed code ("room-refused") and a line
+    // for the user.
+    using Explain = std::function<void(const char* code, const std::string& text)>;
+
+    // `normalResident`: normal-mode blocks will be written whole (the access
+    // load), so they must fit too; otherwise they are only committed.
+    RoomCheckedAllocator(BlockAllocator& inner, ReadRoom readRoom, Explain explain, bool normalResident);
+
+    void* takeNormal(std::uint64_t bytes) override;
+    void releaseNormal(void* block) override;
+    void* createHeap() override { return inner_.createHeap(); }
+    void* takeFromHeap(void* heap, std::uint64_t bytes) override;
+    void destroyHeap(void* heap) override;
+    bool makeResident(void* block, std::uint64_t bytes) override;
+    std::uint64_t commitLimit() override;
+
+    // What the run holds now: every block taken and not yet given back
+    // (the script's block, a hold's chunks).
+    std::uint64_t held() const { return held_; }
+    // The size last asked for while blocks are held or since the last ask
+    // failed; nothing once all has been given back.
+    std::optional<std::uint64_t> lastAsked() const { return lastAsked_; }
+
+private:
+    bool fits(std::uint64_t bytes);
+    void* counted(void* key, std::uint64_t bytes);
+    void forget(void* key);
+
+    BlockAllocator& inner_;
+    ReadRoom readRoom_;
+    Explain explain_;
+    bool normalResident_;
+    // Block (normal mode) or heap (physical mode) to its size: every block
+    // passes here, so the count needs nothing of the load engine's.
+    std::map<void*, std::uint64_t> sizes_;
+    std::uint64_t held_ = 0;
+    std::optional<std::uint64_t> lastAsked_;
+};

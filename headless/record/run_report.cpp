@@ -1,0 +1,288 @@
+#include "headless/record/run_report.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+constexpr double kMiB = 1024.0 * 1024.0;
+constexpr double kGiB = kMiB * 1024.0;
+
+// The chart's frame, in SVG units.
+constexpr double kWidth = 960, kHeight = 360;
+constexpr double kLeft = 80, kRight = 20, kTop = 20, kBottom = 40;
+constexpr std::size_t kMostLabelledMarks = 40;  // beyond that, every n-th mark is labelled
+
+std::string number(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string figure(std::uint64_t bytes) { return bytes == MemoryFigures::kUnknown ? "" : mebibytesText(bytes); }
+std::string figure(const std::optional<std::uint64_t>& bytes) { return bytes ? mebibytesText(*bytes) : ""; }
+
+struct Series {
+    const char* name;
+    const char* colour;
+    std::uint64_t (*value)(const RunEvent&);
+    bool machine;  // the room or a limit, rather than what the run itself holds
+};
+std::uint64_t heldOf(const RunEvent& e) { return e.held ? *e.held : MemoryFigures::kUnknown; }
+std::uint64_t residentOf(const RunEvent& e) { return e.figures.residentBytes; }
+std::uint64_t committedOf(const RunEvent& e) { return e.figures.committedBytes; }
+std::uint64_t roomOf(const RunEvent& e) { return e.figures.availableBytes; }
+std::uint64_t limitOf(const RunEvent& e) { return e.figures.limitBytes; }
+constexpr Series kSeries[] = {
+    {"held", "#d62728", heldOf, false},   {"resident", "#1f77b4", residentOf, false},
+    {"committed", "#9467bd", committedOf, false}, {"room", "#2ca02c", roomOf, true},
+    {"limit", "#7f7f7f", limitOf, true},
+};
+// The room of a big machine can be a hundred times what a run holds; drawn
+// on one scale, the run's own lines would lie flat on the axis. Past this
+// ratio the chart is scaled to the run's lines, and the room and the limit
+// are named in the legend with their lowest figure instead.
+constexpr double kMostRoomOverOwn = 8;
+
+// Where the chart marks a point in time: each script line as it begins, and
+// a command's start and end.
+struct Mark {
+    double at;
+    std::string label;
+};
+std::vector<Mark> marksOf(const std::vector<RunEvent>& events) {
+    std::vector<Mark> marks;
+    std::optional<unsigned> lastLine;
+    for (const RunEvent& event : events) {
+        if (std::strcmp(event.event, "sample") == 0) continue;
+        if (event.line && event.line != lastLine) {
+            marks.push_back({event.elapsed, "L" + std::to_string(*event.line) + " " + oneLine(event.keyword)});
+            lastLine = event.line;
+        }
+        if (std::strcmp(event.event, "command-start") == 0) marks.push_back({event.elapsed, "command"});
+        if (std::strcmp(event.event, "command-end") == 0) {
+            marks.push_back({event.elapsed, event.status ? "exit " + std::to_string(*event.status) : "exit"});
+        }
+    }
+    return marks;
+}
+
+std::string chart(const RunRecorder& recorder, double seconds) {
+    std::vector<const RunEvent*> points;
+    for (const RunEvent& e : recorder.events()) points.push_back(&e);
+    for (const RunEvent& e : recorder.samples()) points.push_back(&e);
+    std::stable_sort(points.begin(), points.end(),
+                     [](const RunEvent* a, const RunEvent* b) { return a->elapsed < b->elapsed; });
+    std::uint64_t ownTop = 0, machineTop = 0;
+    for (const RunEvent* point : points) {
+        for (const Series& series : kSeries) {
+            const std::uint64_t value = series.value(*point);
+            if (value == MemoryFigures::kUnknown) continue;
+            std::uint64_t& seriesTop = series.machine ? machineTop : ownTop;
+            seriesTop = std::max(seriesTop, value);
+        }
+    }
+    const bool machineOffScale = ownTop > 0 && machineTop > kMostRoomOverOwn * static_cast<double>(ownTop);
+    const std::uint64_t top = machineOffScale ? ownTop : std::max(ownTop, machineTop);
+    const std::vector<AxisTick> xTicks = timeTicks(seconds);
+    const std::vector<AxisTick> yTicks = byteTicks(top);
+    const double xSpan = std::max(seconds, xTicks.back().at);
+    const double ySpan = std::max(static_cast<double>(top), yTicks.back().at);
+    const double plotWidth = kWidth - kLeft - kRight, plotHeight = kHeight - kTop - kBottom;
+    const auto x = [&](double at) { return kLeft + (xSpan > 0 ? at / xSpan : 0) * plotWidth; };
+    const auto y = [&](double bytes) { return kTop + plotHeight - (ySpan > 0 ? bytes / ySpan : 0) * plotHeight; };
+
+    std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + number("%.0f", kWidth) + " " +
+                      number("%.0f", kHeight + 24) + "\" role=\"img\" aria-label=\"memory over time\">\n";
+    for (const AxisTick& tick : yTicks) {
+        const std::string at = number("%.1f", y(tick.at));
+        svg += "<line class=\"grid\" x1=\"" + number("%.1f", kLeft) + "\" x2=\"" + number("%.1f", kWidth - kRight) +
+               "\" y1=\"" + at + "\" y2=\"" + at + "\"/><text class=\"y\" x=\"" + number("%.1f", kLeft - 6) +
+               "\" y=\"" + at + "\">" + htmlEscape(tick.label) + "</text>\n";
+    }
+    for (const AxisTick& tick : xTicks) {
+        const std::string at = number("%.1f", x(tick.at));
+        svg += "<line class=\"grid\" x1=\"" + at + "\" x2=\"" + at + "\" y1=\"" + number("%.1f", kTop) +
+               "\" y2=\"" + number("%.1f", kTop + plotHeight) + "\"/><text class=\"x\" x=\"" + at + "\" y=\"" +
+               number("%.1f", kTop + plotHeight + 16) + "\">" + htmlEscape(tick.label) + "</text>\n";
+    }
+    const std::vector<Mark> marks = marksOf(recorder.events());
+    const std::size_t labelEvery = marks.size() / kMostLabelledMarks + 1;
+    double lastLabel = -kWidth;
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+        const std::string at = number("%.1f", x(marks[i].at));
+        svg += "<line class=\"mark\" x1=\"" + at + "\" x2=\"" + at + "\" y1=\"" + number("%.1f", kTop) + "\" y2=\"" +
+               number("%.1f", kTop + plotHeight) + "\"><title>" + htmlEscape(marks[i].label) + "</title></line>";
+        // Lines begun within a moment of each other share the first one's
+        // label; each mark still names itself on hover.
+        if (i % labelEvery == 0 && x(marks[i].at) - lastLabel >= 12) {
+            lastLabel = x(marks[i].at);
+            svg += "<text class=\"mark\" transform=\"translate(" + at + "," + number("%.1f", kTop + 4) +
+                   ") rotate(90)\">" + htmlEscape(marks[i].label) + "</text>";
+        }
+        svg += "\n";
+    }
+    double legendX = kLeft;
+    for (const Series& series : kSeries) {
+        std::string line;
+        std::uint64_t lowest = MemoryFigures::kUnknown;
+        for (const RunEvent* point : points) {
+            const std::uint64_t value = series.value(*point);
+            if (value == MemoryFigures::kUnknown) continue;
+            lowest = std::min(lowest, value);
+            line += number("%.1f", x(point->elapsed)) + "," + number("%.1f", y(static_cast<double>(value))) + " ";
+        }
+        if (line.empty()) continue;  // a series never known (no limit) has no line and no legend
+        std::string name = series.name;
+        if (series.machine && machineOffScale) {
+            name += " (above the chart; lowest " + mebibytesText(lowest) + ")";
+        } else {
+            svg += "<polyline fill=\"none\" stroke=\"" + std::string(series.colour) +
+                   "\" stroke-width=\"1.5\" points=\"" + line + "\"/>\n";
+        }
+        const std::string legendY = number("%.1f", kHeight + 16);
+        svg += "<rect x=\"" + number("%.1f", legendX) + "\" y=\"" + number("%.1f", kHeight + 6) +
+               "\" width=\"12\" height=\"12\" fill=\"" + series.colour + "\"/><text x=\"" +
+               number("%.1f", legendX + 16) + "\" y=\"" + legendY + "\">" + htmlEscape(name) + "</text>\n";
+        legendX += series.machine && machineOffScale ? 280 : 110;
+    }
+    svg += "</svg>\n";
+    return svg;
+}
+
+std::string cell(const std::string& text) { return "<td>" + htmlEscape(text) + "</td>"; }
+}  // namespace
+
+void RunRecorder::add(const RunEvent& event) {
+    if (std::strcmp(event.event, "sample") != 0) {
+        events_.push_back(event);
+        return;
+    }
+    // Kept by their count from the first, so that the ones kept after a
+    // thinning fall on the same even grid as the ones before it.
+    if (seen_++ % stride_ != 0) return;
+    samples_.push_back(event);
+    if (samples_.size() < 2 * maxSamples_) return;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < samples_.size(); i += 2) samples_[kept++] = samples_[i];
+    samples_.resize(kept);
+    stride_ *= 2;
+}
+
+std::vector<AxisTick> timeTicks(double seconds) {
+    static constexpr double kSteps[] = {0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800,
+                                        3600, 7200, 10800, 21600, 43200, 86400, 172800, 432000, 864000};
+    constexpr double kMostTicks = 8;
+    const double span = std::max(seconds, 0.1);
+    double step = kSteps[sizeof kSteps / sizeof kSteps[0] - 1];
+    for (double candidate : kSteps) {
+        if (span / candidate <= kMostTicks) {
+            step = candidate;
+            break;
+        }
+    }
+    std::vector<AxisTick> ticks;
+    for (int i = 0;; ++i) {
+        const double at = i * step;
+        std::string label;
+        if (step < 60) label = number("%g s", at);
+        else if (step < 3600) label = number("%g min", at / 60);
+        else label = number("%g h", at / 3600);
+        ticks.push_back({at, label});
+        if (at >= span - 1e-9) break;
+    }
+    return ticks;
+}
+
+std::vector<AxisTick> byteTicks(std::uint64_t bytes) {
+    static constexpr double kSteps[] = {1, 2, 5, 10, 20, 50, 100, 200, 500};
+    constexpr double kMostTicks = 6;
+    const double span = std::max(static_cast<double>(bytes), kMiB);
+    double step = 0;
+    for (double unit : {kMiB, kGiB, kGiB * 1024}) {
+        for (double multiple : kSteps) {
+            if (span / (multiple * unit) <= kMostTicks) {
+                step = multiple * unit;
+                break;
+            }
+        }
+        if (step > 0) break;
+    }
+    const bool gibibytes = step >= kGiB;
+    std::vector<AxisTick> ticks;
+    for (int i = 0;; ++i) {
+        const double at = i * step;
+        ticks.push_back({at, gibibytes ? number("%g GiB", at / kGiB) : number("%g MiB", at / kMiB)});
+        if (at >= span) break;
+    }
+    return ticks;
+}
+
+std::string htmlEscape(const std::string& text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        case '"': escaped += "&quot;"; break;
+        case '\'': escaped += "&#39;"; break;
+        default: escaped += c;
+        }
+    }
+    return escaped;
+}
+
+std::string reportHtml(const ReportHeader& header, const RunRecorder& recorder) {
+    std::string commandLine;
+    for (const std::string& argument : header.argv) {
+        if (!commandLine.empty()) commandLine += ' ';
+        commandLine += oneLine(argument);
+    }
+    std::string html =
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>torvane-run report: " +
+        htmlEscape(oneLine(header.machine)) +
+        "</title>\n<style>\nbody{font-family:sans-serif;margin:1.5em;color:#222}\n"
+        "dl{display:grid;grid-template-columns:max-content auto;gap:.2em 1em}dt{font-weight:bold}dd{margin:0}\n"
+        "svg{max-width:100%;height:auto;font-size:11px}.grid{stroke:#ddd}.mark{stroke:#f90;stroke-dasharray:3 3}\n"
+        "text.y{text-anchor:end;dominant-baseline:middle}text.x{text-anchor:middle}text.mark{stroke:none;fill:#a60}\n"
+        "table{border-collapse:collapse;font-size:13px}td,th{border:1px solid #ccc;padding:2px 6px;text-align:left}\n"
+        "td.n{text-align:right}code{white-space:pre-wrap}\n</style></head><body>\n<h1>torvane-run report</h1>\n<dl>\n";
+    html += "<dt>Machine</dt><dd>" + htmlEscape(oneLine(header.machine)) + "</dd>\n";
+    html += "<dt>Command line</dt><dd><code>" + htmlEscape(commandLine) + "</code></dd>\n";
+    html += "<dt>Started</dt><dd>" + htmlEscape(header.started) + "</dd>\n";
+    html += "<dt>Duration</dt><dd>" + number("%.3f s", header.seconds) + "</dd>\n";
+    html += "<dt>Exit status</dt><dd>" + std::to_string(header.exitStatus) + "</dd>\n";
+    html += "<dt>Events</dt><dd>" + std::to_string(recorder.events().size()) + " (and " +
+            std::to_string(recorder.samples().size()) + " samples in the chart)</dd>\n</dl>\n";
+    html += "<h2>Memory over time</h2>\n" + chart(recorder, header.seconds);
+    html += "<h2>Events</h2>\n<table>\n<thead><tr><th>time</th><th>s</th><th>event</th><th>code</th><th>line</th>"
+            "<th>text</th><th>requested</th><th>held</th><th>resident</th><th>committed</th><th>room</th>"
+            "</tr></thead>\n<tbody>\n";
+    for (const RunEvent& event : recorder.events()) {
+        html += "<tr>" + cell(rfc3339(event.time)) + "<td class=\"n\">" + number("%.3f", event.elapsed) + "</td>" +
+                cell(event.event) + cell(event.code) + cell(event.line ? std::to_string(*event.line) : "") +
+                cell(oneLine(event.text)) + cell(figure(event.requested)) + cell(figure(event.held)) +
+                cell(figure(event.figures.residentBytes)) + cell(figure(event.figures.committedBytes)) +
+                cell(figure(event.figures.availableBytes)) + "</tr>\n";
+    }
+    html += "</tbody></table>\n</body></html>\n";
+    return html;
+}
+
+bool writeReportFile(const std::string& path, const std::string& html, std::string& why) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        why = std::strerror(errno);
+        return false;
+    }
+    const bool written = std::fwrite(html.data(), 1, html.size(), file) == html.size();
+    if (!written) why = std::strerror(errno);
+    if (std::fclose(file) != 0 && written) {
+        why = std::strerror(errno);
+        return false;
+    }
+    return written;
+}

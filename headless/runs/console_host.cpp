@@ -1,0 +1,152 @@
+#include "headless/runs/console_host.h"
+
+#include "headless/runs/command_wait.h"
+#include "headless/system/console_text.h"
+#include "headless/record/event_codes.h"
+#include "headless/system/line_input.h"
+#include "headless/record/log_line.h"
+#include "headless/runs/parallel_fill.h"
+#include "headless/record/run_log.h"
+#include "script/box_styles.h"
+#include "headless/system/script_file.h"
+#include "headless/system/stop_request.h"
+
+using namespace box_styles;
+
+ConsoleHost::ConsoleHost(const Options& options, LoadBlock& load, AccessLoad& access)
+    : options_(options), folder_(folderOf(options.script)), load_(load), access_(access) {}
+
+ScriptHost::Choice ConsoleHost::chooseFile(std::string& path) {
+    path = options_.script;
+    return Choice::Chosen;
+}
+
+std::unique_ptr<ScriptSource> ConsoleHost::openScript(const std::string& path) {
+    std::string why;
+    std::unique_ptr<ScriptSource> source = openScriptFile(path, why);
+    if (!source)
+        explain("script-unreadable",
+                "torvane-run: cannot read " + fromScript(path) + ": " + why);  // a path from argv: ANSI on Windows
+    return source;
+}
+
+void ConsoleHost::emit(const char* event, const std::string& code, const std::string& text, bool onError) {
+    logEvent(event, code, text, onError);
+}
+
+void ConsoleHost::explain(const char* code, const std::string& text) { emit("error", code, text, true); }
+
+void ConsoleHost::showStatus(int stringId) { emit("status", codeOfText(stringId), localText(stringId)); }
+
+std::string ConsoleHost::loadString(int stringId) { return runnerText(stringId); }
+
+int ConsoleHost::messageBox(const char* text, int captionId, unsigned style) {
+    const std::string captioned = localText(captionId) + ": " + fromScript(text);
+    if (style & kYesNo) return confirm(captioned);
+    if (style & kIconError) {
+        emit("error", codeOfBoxText(text, captionId, runnerText), captioned, true);
+        return kIdOk;
+    }
+    // A pop-up's text is the script's own, whatever words it has.
+    emit("popup", "script-text", captioned);
+    if (options_.waitPopups) {
+        if (inputIsTerminal()) writePrompt("[Enter] ");
+        LineInput enter;
+        wait(enter, WaitRules{std::nullopt, true});
+    }
+    return kIdOk;
+}
+
+int ConsoleHost::confirm(const std::string& question) {
+    if (options_.yes) {
+        emit("confirm", "confirmed", question + " yes (--yes)");
+        return kIdYes;
+    }
+    if (!inputIsTerminal()) {
+        RunEvent refusal;
+        refusal.event = "error";
+        refusal.code = "no-terminal";
+        refusal.text = "torvane-run: not run: standard input is no terminal to ask for confirmation "
+                       "on; give --yes to run the script unattended (it may start external commands)";
+        refusal.onError = true;
+        refusal.textForm = TextForm::Bare;
+        logEvent(std::move(refusal));
+        refused_ = true;
+        return kIdNo;
+    }
+    writePrompt(oneLine(question) + " [y/N] ");
+    LineInput answer;
+    if (wait(answer, WaitRules{std::nullopt, true}) == WaitEnd::Stopped) {
+        writePrompt("\n");
+        return kIdNo;
+    }
+    const std::string reply = answer.line();
+    const bool yes = reply == "y" || reply == "Y" || reply == "yes" || reply == "Yes" || reply == "YES";
+    emit("confirm", yes ? "confirmed" : "declined", question + (yes ? " yes" : " no"));
+    refused_ = !yes;
+    return yes ? kIdYes : kIdNo;
+}
+
+void ConsoleHost::tick() {
+    checkOutputReader();
+    sampleIfDue();
+    if (!options_.accessLoad) return;
+    accessLoadIfHeld(load_, access_, fillWithWorkers(options_.workers));
+}
+
+WaitEnd ConsoleHost::wait(Awaited& awaited, const WaitRules& rules) {
+    const WaitEnd end = waitInTicks(awaited, steadyClock(), rules, runShouldStop, [this] { tick(); });
+    if (end == WaitEnd::Stopped) stoppedInWait_ = true;
+    return end;
+}
+
+void ConsoleHost::sleepMilliseconds(std::uint64_t milliseconds) {
+    Pause pause;
+    wait(pause, WaitRules{milliseconds, true});
+}
+
+void ConsoleHost::runCommand(const char* command) {
+    RunEvent start;
+    start.event = "command-start";
+    start.code = "command-start";
+    start.text = fromScript(command);
+    start.argv = {start.text};
+    logEvent(start);
+    const std::uint64_t began = steadyClock().nowMilliseconds();
+    ExternalCommand running(CommandLine{{command}, true}, folder_);
+    if (!running.started()) {
+        explain("command-not-started", "torvane-run: " + running.failure());
+        return;
+    }
+    if (awaitCommand(running, options_.graceMilliseconds, [this] { tick(); })) stoppedInWait_ = true;
+    // The text lines never had a script command's end; JSON and the report do.
+    RunEvent end;
+    end.event = "command-end";
+    end.code = "command-end";
+    end.text = "status " + std::to_string(running.status());
+    end.textForm = TextForm::None;
+    end.argv = start.argv;
+    end.status = running.status();
+    end.seconds = static_cast<double>(steadyClock().nowMilliseconds() - began) / 1000.0;
+    logEvent(std::move(end));
+}
+
+bool ConsoleHost::stopRequested() { return runShouldStop(); }
+
+void ConsoleHost::beginLine(unsigned lineNumber, const char* keyword) {
+    lineNumber_ = lineNumber;
+    keyword_ = keyword;
+    setScriptLine(lineNumber, fromScript(keyword));
+    stoppedInWait_ = false;
+}
+
+void ConsoleHost::reportStop() {
+    std::string text = stopCause() + ": ";
+    if (lineNumber_ == 0) {
+        text += "stopped before the first command";
+    } else {
+        text += stoppedInWait_ ? "stopped during line " : "stopped after line ";
+        text += std::to_string(lineNumber_) + " (" + oneLine(fromScript(keyword_)) + ")";
+    }
+    emit("stop", "stopped", text);
+}

@@ -1,0 +1,38 @@
+#include "headless/runs/held_memory.h"
+
+#include <algorithm>
+
+HeldMemory::HeldMemory(BlockAllocator& allocator, bool resident, std::uint64_t chunk)
+    : allocator_(allocator), mode_(resident ? 1 : 0), chunk_(chunk) {}
+
+HeldMemory::~HeldMemory() { releaseAll(); }
+
+std::uint64_t HeldMemory::grow(std::uint64_t bytes, const std::function<bool()>& keepGoing) {
+    std::uint64_t taken = 0;
+    while (taken < bytes && keepGoing()) {
+        const std::uint64_t size = std::min(chunk_, bytes - taken);
+        Chunk chunk{LoadBlock{}, size};
+        if (allocateBlock(chunk.block, allocator_, mode_, size, PageTouch::WriteAll) != 0) break;
+        chunks_.push_back(chunk);
+        held_ += size;
+        taken += size;
+    }
+    return taken;
+}
+
+std::uint64_t HeldMemory::shrink(std::uint64_t bytes) {
+    std::uint64_t given = 0;
+    while (given < bytes && !chunks_.empty()) {
+        Chunk& chunk = chunks_.back();
+        releaseBlock(chunk.block, allocator_, mode_);
+        given += chunk.bytes;
+        held_ -= chunk.bytes;
+        chunks_.pop_back();
+    }
+    return given;
+}
+
+void HeldMemory::fillAll(const std::function<void(unsigned char*, std::uint64_t, unsigned char)>& fill,
+                         unsigned char value) {
+    for (Chunk& chunk : chunks_) fill(chunk.block.block, chunk.bytes, value);
+}

@@ -1,0 +1,326 @@
+#include "headless/runs/hold_run.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "headless/runs/command_wait.h"
+#include "headless/system/console_text.h"
+#include "headless/system/external_command.h"
+#include "headless/runs/held_memory.h"
+#include "headless/runs/keep_available.h"
+#include "load/access_load.h"
+#include "headless/record/log_line.h"
+#include "headless/memory/room_rules.h"
+#include "headless/runs/parallel_fill.h"
+#include "headless/memory/room_checked_allocator.h"
+#include "headless/record/run_log.h"
+#include "shell/resource_ids.h"
+#include "headless/system/stop_request.h"
+#include "headless/runs/tick_wait.h"
+
+namespace {
+// --hold takes its memory in blocks of this size: few enough room checks
+// for a take to run at the system's own speed, small enough that a take a
+// stop cuts short ends within a fraction of a second.
+constexpr std::uint64_t kHoldChunk = 256ull << 20;
+
+constexpr int kExitFailed = 1;
+constexpr int kExitNotStarted = 127;
+constexpr int kExitSignalBase = 128;
+constexpr int kKill = 9;
+
+std::string seconds(std::uint64_t milliseconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", static_cast<double>(milliseconds) / 1000.0);
+    return text;
+}
+
+std::string roomText(std::uint64_t bytes, LimitSource source) {
+    std::string text = mebibytesText(bytes);
+    if (source != LimitSource::Host) text += std::string(" (") + limitSourceName(source) + ")";
+    return text;
+}
+
+// The command as a person would type it again: arguments with spaces or
+// quotes in single quotes.
+std::string commandText(const std::vector<std::string>& argv) {
+    std::string text;
+    for (const std::string& argument : argv) {
+        if (!text.empty()) text += ' ';
+        if (!argument.empty() && argument.find_first_of(" \t'\"\\$") == std::string::npos) {
+            text += argument;
+            continue;
+        }
+        text += '\'';
+        for (char c : argument) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        text += '\'';
+    }
+    return fromScript(text);
+}
+
+// A command's end: its status and how long it ran, with the start's argv.
+void commandEnded(const RunEvent& start, const char* code, const std::string& text, int status,
+                  std::uint64_t milliseconds) {
+    RunEvent end;
+    end.event = "command-end";
+    end.code = code;
+    end.text = text;
+    end.argv = start.argv;
+    end.status = status;
+    end.seconds = static_cast<double>(milliseconds) / 1000.0;
+    logEvent(std::move(end));
+}
+
+// Whether `bytes` resident fits `room`, or the largest part of it that
+// does, in whole 4 KiB pages.
+std::uint64_t largestFitting(std::uint64_t bytes, const MemoryRoom& room) {
+    if (fitsRoom(bytes, room)) return bytes;
+    return std::min(bytes, mostResidentIn(room.available) / 4096 * 4096);
+}
+
+class Hold {
+public:
+    Hold(const Options& options, BlockAllocator& allocator)
+        : options_(options),
+          keeping_(options.mode == RunMode::KeepAvailable),
+          memory_(allocator, keeping_ || !options.lazy, keeping_ ? kKeepChunk : kHoldChunk),
+          start_(steadyClock().nowMilliseconds()) {}
+
+    int run();
+
+private:
+    int holdFixed(const MemoryRoom& room);
+    int keepAvailable(const MemoryRoom& room);
+    bool take(std::uint64_t target);
+    int holdUntilTheEnd();
+    int runCommand();
+    int ended(int status);
+    void adjust();
+    void tick();
+    bool forIsOver() const;
+    bool shouldEnd() const { return runShouldStop() || forIsOver(); }
+    WaitEnd waitFor(Awaited& awaited, std::optional<std::uint64_t> limit);
+    void failAllocation();
+
+    const Options& options_;
+    const bool keeping_;
+    HeldMemory memory_;
+    const std::uint64_t start_;
+    std::uint64_t target_ = 0;  // --hold: what to hold; --keep-available: the room to leave
+    KeepAvailable keep_{0, 0, kKeepChunk};
+    std::uint64_t nextAdjust_ = 0;
+    bool roomUnreadable_ = false;
+    AccessLoad fill_;  // the window's cycle of values, 1 to 64
+};
+
+bool Hold::forIsOver() const {
+    return options_.forMilliseconds && steadyClock().nowMilliseconds() - start_ >= *options_.forMilliseconds;
+}
+
+void Hold::failAllocation() {
+    logEvent("error", "alloc-failed", localText(IDS_ERROR) + ": " + localText(IDS_ALLOC_FAILED), true);
+}
+
+void Hold::tick() {
+    if (keeping_ && steadyClock().nowMilliseconds() >= nextAdjust_) {
+        adjust();
+        nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
+    }
+    checkOutputReader();
+    sampleIfDue();
+    if (!options_.accessLoad) return;
+    memory_.fillAll(fillWithWorkers(options_.workers), takeFillByte(fill_));
+}
+
+WaitEnd Hold::waitFor(Awaited& awaited, std::optional<std::uint64_t> limit) {
+    return waitInTicks(awaited, steadyClock(), WaitRules{limit, true}, [this] { return shouldEnd(); },
+                       [this] { tick(); });
+}
+
+// One reading of the room and one decision: a room above the band is taken
+// down to it, a room below is given back at once.
+void Hold::adjust() {
+    const MemoryRoom room = readMemoryRoom();
+    if (!room.known) {
+        // Without the room there is nothing to steer by: hold nothing rather
+        // than guess, and say so once.
+        if (!roomUnreadable_)
+            logEvent("error", "room-unreadable",
+                     "torvane-run: the memory room cannot be read (" + room.error + "); holding nothing until it can",
+                     true);
+        roomUnreadable_ = true;
+        memory_.releaseAll();
+        return;
+    }
+    roomUnreadable_ = false;
+    const std::int64_t change = keepAdjustment(keep_, room.available, memory_.held());
+    if (change == 0) return;
+    std::string sign;
+    std::uint64_t moved;
+    if (change > 0) {
+        moved = memory_.grow(static_cast<std::uint64_t>(change), [] { return !runShouldStop(); });
+        sign = "+";
+    } else {
+        moved = memory_.shrink(static_cast<std::uint64_t>(-change));
+        sign = "-";
+    }
+    if (moved == 0) return;
+    logEvent("adjust", change > 0 ? "adjust-grow" : "adjust-shrink",
+             sign + mebibytesText(moved) + ": holding " + mebibytesText(memory_.held()) + ", room was " +
+                 roomText(room.available, room.availableSource));
+}
+
+// Takes the memory at once, or step by step with --ramp; false when it
+// could not all be had (a stop, the end of --for, or the room shrinking).
+bool Hold::take(std::uint64_t target) {
+    const std::uint64_t began = steadyClock().nowMilliseconds();
+    const auto going = [this] { return !shouldEnd(); };
+    if (!options_.ramp) {
+        memory_.grow(target, going);
+    } else {
+        while (memory_.held() < target && !shouldEnd()) {
+            const std::uint64_t step = std::min(options_.ramp->bytes, target - memory_.held());
+            if (memory_.grow(step, going) < step) break;
+            logEvent("ramp", "ramp-step",
+                     "+" + mebibytesText(step) + ": holding " + mebibytesText(memory_.held()) + " of " +
+                         mebibytesText(target));
+            if (memory_.held() >= target) break;
+            Pause interval;
+            waitFor(interval, options_.ramp->intervalMilliseconds);
+        }
+    }
+    if (memory_.held() < target) return false;
+    logEvent("hold-reached", "hold-reached",
+             "reached " + mebibytesText(target) + " in " + seconds(steadyClock().nowMilliseconds() - began));
+    return true;
+}
+
+int Hold::holdFixed(const MemoryRoom& room) {
+    std::uint64_t target = resolveSize(options_.size, room);
+    const bool resident = !options_.lazy;
+    std::string what = mebibytesText(target) + (resident ? " resident" : " committed");
+    if (options_.size.kind == SizeRequest::Kind::PercentOfTotal) {
+        char share[32];
+        std::snprintf(share, sizeof share, "%g%%", options_.size.percent);
+        what += std::string(", ") + share + " of " + roomText(room.total, room.totalSource);
+    } else if (options_.size.kind == SizeRequest::Kind::AllBut) {
+        what += ", all the room holds but " + mebibytesText(options_.size.bytes);
+    }
+    if (resident && !fitsRoom(target, room)) {
+        const std::uint64_t fitting = largestFitting(target, room);
+        if (!options_.partial || fitting == 0) {
+            logEvent("error", "room-refused",
+                     "torvane-run: " + mebibytesText(target) + " does not fit the memory room of " +
+                         roomText(room.available, room.availableSource),
+                     true);
+            failAllocation();
+            return kExitFailed;
+        }
+        logEvent("hold-partial", "partial-fit",
+                 "--partial: " + mebibytesText(fitting) + " of the " + mebibytesText(target) +
+                     " asked, all that fits the memory room of " + roomText(room.available, room.availableSource));
+        target = fitting;
+        what = mebibytesText(target) + " resident";
+    }
+    setRequested(target);
+    logEvent("hold-start", "hold-taking", "taking " + what);
+    if (!take(target)) {
+        if (shouldEnd()) return ended(0);
+        if (!options_.partial) {
+            memory_.releaseAll();
+            failAllocation();
+            return kExitFailed;
+        }
+        logEvent("hold-partial", "partial-taken",
+                 "--partial: holding " + mebibytesText(memory_.held()) + "; the room allowed no more");
+    }
+    return options_.command.empty() ? holdUntilTheEnd() : runCommand();
+}
+
+int Hold::keepAvailable(const MemoryRoom& room) {
+    target_ = resolveSize(options_.size, room);
+    keep_ = KeepAvailable{target_, keepBand(room.total), kKeepChunk};
+    logEvent("keep", "keep-level", "keeping the memory room at " + mebibytesText(target_) + ", within " +
+                         mebibytesText(keep_.band) + " either side, every " + seconds(options_.intervalMilliseconds));
+    adjust();
+    nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
+    return options_.command.empty() ? holdUntilTheEnd() : runCommand();
+}
+
+int Hold::holdUntilTheEnd() {
+    Pause pause;
+    waitFor(pause, std::nullopt);
+    return ended(0);
+}
+
+int Hold::runCommand() {
+    if (shouldEnd()) return ended(0);
+    RunEvent start;
+    start.event = "command-start";
+    start.code = "command-start";
+    start.text = commandText(options_.command);
+    start.argv = options_.command;
+    logEvent(start);
+    const std::uint64_t began = steadyClock().nowMilliseconds();
+    const CommandFolder here("");
+    ExternalCommand running(CommandLine{options_.command, false}, here);
+    if (!running.started()) {
+        logEvent("error", "command-not-started", "torvane-run: " + running.failure(), true);
+        memory_.releaseAll();
+        commandEnded(start, "command-not-started", "not started: status " + std::to_string(kExitNotStarted),
+                     kExitNotStarted, 0);
+        return kExitNotStarted;
+    }
+    const bool stopped = awaitCommand(running, options_.graceMilliseconds, [this] { tick(); });
+    const std::uint64_t took = steadyClock().nowMilliseconds() - began;
+    int status = running.status();
+    std::string how = "status " + std::to_string(status);
+    if (status > kExitSignalBase) how += " (signal " + std::to_string(status - kExitSignalBase) + ")";
+    commandEnded(start, "command-end", how + " after " + seconds(took), status, took);
+    const std::uint64_t held = memory_.held();
+    memory_.releaseAll();
+    if (stopped) {
+        // Killed after the grace period: the stop's status, not the kill's;
+        // the deadline's always.
+        if (status == kExitSignalBase + kKill || runTimedOut()) status = stoppedRunStatus();
+        logEvent("stop", "stopped",
+                 stopCause() + ": released " + mebibytesText(held) + "; the command was stopped with it");
+        return status;
+    }
+    logEvent("release", "released", "released " + mebibytesText(held));
+    return status;
+}
+
+// The end of a hold without a command, or before its command started.
+int Hold::ended(int status) {
+    const std::uint64_t held = memory_.held();
+    memory_.releaseAll();
+    if (runShouldStop()) {
+        logEvent("stop", "stopped", stopCause() + ": released " + mebibytesText(held));
+        // A signal is the normal end of a hold that has neither --for nor a
+        // command; the deadline and lost output are not.
+        const bool normalEnd = stopSignalled() && !options_.forMilliseconds && options_.command.empty();
+        return normalEnd ? 0 : stoppedRunStatus();
+    }
+    logEvent("release", "released", "released " + mebibytesText(held) + " after " +
+                            seconds(steadyClock().nowMilliseconds() - start_));
+    return status;
+}
+
+int Hold::run() {
+    const MemoryRoom room = readMemoryRoom();
+    if (!room.known) {
+        logEvent("error", "room-unreadable",
+                 "torvane-run: the memory room cannot be read (" + room.error + "), so nothing is held",
+                 true);
+        failAllocation();
+        return kExitFailed;
+    }
+    return keeping_ ? keepAvailable(room) : holdFixed(room);
+}
+}  // namespace
+
+int runHold(const Options& options, BlockAllocator& allocator) {
+    Hold hold(options, allocator);
+    return hold.run();
+}
