@@ -33,7 +33,3 @@ struct RoomFiles {
 // the groups' files. Any figure that cannot be read makes the room unknown:
 // a check that guesses is how a process gets OOM-killed.
 MemoryRoom linuxMemoryRoom(RoomFiles& files);
-
-// Platform: Linux reads the real files (memory_room_linux.cpp); Windows asks
-// the system (memory_room_win.cpp).
-MemoryRoom readMemoryRoom();

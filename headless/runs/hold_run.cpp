@@ -10,7 +10,7 @@
 #include "headless/runs/keep_available.h"
 #include "load/access_load.h"
 #include "headless/record/log_line.h"
-#include "headless/memory/room_rules.h"
+#include "headless/system/memory_room.h"
 #include "headless/runs/parallel_fill.h"
 #include "headless/memory/room_checked_allocator.h"
 #include "headless/record/run_log.h"

@@ -1,4 +1,5 @@
 #include "headless/memory/room_rules.h"
+#include "headless/system/memory_room.h"
 #include "headless/memory/proc_fields.h"
 
 #include <gtest/gtest.h>

@@ -10,7 +10,7 @@
 #include <new>
 #include <unordered_map>
 
-#include "load/load_state.h"
+#include "headless/system/block_allocator.h"
 #include "headless/memory/proc_fields.h"
 
 #ifndef MADV_POPULATE_WRITE

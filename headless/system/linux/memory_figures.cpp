@@ -4,7 +4,7 @@
 
 #include "headless/system/memory_figures.h"
 
-#include "headless/memory/room_rules.h"
+#include "headless/system/memory_room.h"
 #include "headless/memory/proc_fields.h"
 
 MemoryFigures readMemoryFigures() {

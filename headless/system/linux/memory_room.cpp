@@ -1,5 +1,5 @@
 // The memory room from Linux's real files.
-#include "headless/memory/room_rules.h"
+#include "headless/system/memory_room.h"
 
 #include <cerrno>
 #include <cstring>

@@ -4,7 +4,7 @@
 #include <psapi.h>
 
 #include "headless/system/memory_figures.h"
-#include "headless/memory/room_rules.h"
+#include "headless/system/memory_room.h"
 
 MemoryFigures readMemoryFigures() {
     MemoryFigures figures;

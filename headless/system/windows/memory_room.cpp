@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "headless/memory/room_rules.h"
+#include "headless/system/memory_room.h"
 
 namespace {
 
