@@ -1,6 +1,7 @@
 // torvane-run: a script run from the command line, with the window's reader
 // and runner behind a console host; or memory held without a script.
 #include "headless/check/check_command.h"
+#include "headless/cli/exit_status.h"
 #include "headless/runs/console_host.h"
 #include "headless/system/console_text.h"
 #include "headless/runs/hold_run.h"
@@ -16,21 +17,18 @@
 #include "headless/system/stop_request.h"
 
 namespace {
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
 int runScriptMode(const Options& options, BlockAllocator& allocator) {
     // This run's own records: the window's load engine, reached the same way.
     LoadBlock load;
     AccessLoad access;
     ConsoleHost host(options, load, access);
-    if (options.strict && !scriptPassesCheck(options)) return 1;
+    if (options.strict && !scriptPassesCheck(options)) return exitCode(Exit::Failed);
     const int result = runScript(host, load, allocator, options.physical ? 1 : 0);
     if (result == kScriptStopped || runShouldStop()) {
         host.reportStop();
         return stoppedRunStatus();
     }
-    if (host.refused()) return kExitUsage;
+    if (host.refused()) return exitCode(Exit::Usage);
     return result;
 }
 }  // namespace
@@ -44,7 +42,7 @@ int main(int argc, char** argv) {
     }
     if (parsed.outcome == Parsed::UsageError) {
         writeLine(Stream::Err, "torvane-run: " + parsed.error + " (try --help)");
-        return kExitUsage;
+        return exitCode(Exit::Usage);
     }
     catchStopRequests();
     const Options& options = parsed.options;
@@ -55,7 +53,7 @@ int main(int argc, char** argv) {
         std::string why;
         if (!adjustOomScore(*options.oomScoreAdjust, why)) {
             writeLine(Stream::Err, "torvane-run: --oom-score-adj: " + why);
-            return kExitFailed;
+            return exitCode(Exit::Failed);
         }
     }
 #endif
@@ -82,7 +80,7 @@ int main(int argc, char** argv) {
         lost.onError = true;
         lost.textForm = TextForm::Bare;
         logEvent(std::move(lost));
-        status = kExitFailed;
+        status = exitCode(Exit::Failed);
     }
     if (!options.report.empty()) {
         const ReportHeader header{machineName(), std::vector<std::string>(argv, argv + argc), status, runSeconds(),
@@ -91,7 +89,7 @@ int main(int argc, char** argv) {
         if (!writeReportFile(options.report, reportHtml(header, recorder), why)) {
             writeLine(Stream::Err, "torvane-run: --report: cannot write " + oneLine(fromScript(options.report)) +
                                        ": " + why + "; give a path in a folder that exists and can be written");
-            if (status == 0) status = kExitFailed;
+            if (status == 0) status = exitCode(Exit::Failed);
         }
     }
     return status;

@@ -1,4 +1,5 @@
 #include "headless/check/check_command.h"
+#include "headless/cli/exit_status.h"
 
 #include <nlohmann/json.hpp>
 
@@ -13,9 +14,6 @@
 #include "headless/system/script_file.h"
 
 namespace {
-constexpr int kClean = 0;
-constexpr int kFaults = 1;
-constexpr int kUnreadable = 2;
 constexpr std::size_t kStrictShown = 100;  // faults printed before a refusal; the count covers the rest
 
 // Script bytes as every other printed text: converted, then kept on one line.
@@ -47,8 +45,8 @@ nlohmann::ordered_json jsonFinding(const CheckFinding& finding) {
 }
 
 int statusOf(const CheckSummary& summary) {
-    if (summary.readFailed) return kUnreadable;
-    return summary.faults > 0 ? kFaults : kClean;
+    if (summary.readFailed) return exitCode(Exit::CheckUnreadable);
+    return summary.faults > 0 ? exitCode(Exit::CheckFaults) : exitCode(Exit::CheckClean);
 }
 
 // Opens and checks the script; null, with `why`, when it cannot be opened.
@@ -72,15 +70,15 @@ int runCheckCommand(const Options& options) {
             writeLine(Stream::Out, options.json ? jsonLine(jsonFinding(finding)) : textLine(path, finding));
         },
         why);
-    const int status = summary ? statusOf(*summary) : kUnreadable;
-    if (status == kUnreadable) writeLine(Stream::Err, "torvane-run: cannot read " + path + ": " + why);
+    const int status = summary ? statusOf(*summary) : exitCode(Exit::CheckUnreadable);
+    if (status == exitCode(Exit::CheckUnreadable)) writeLine(Stream::Err, "torvane-run: cannot read " + path + ": " + why);
     const unsigned faults = summary ? summary->faults : 0;
     const unsigned notes = summary ? summary->notes : 0;
     if (options.json) {
         nlohmann::ordered_json last = {{"event", "check"}, {"faults", faults}, {"notes", notes}, {"status", status}};
-        if (status == kUnreadable) last["error"] = "cannot read " + path + ": " + why;
+        if (status == exitCode(Exit::CheckUnreadable)) last["error"] = "cannot read " + path + ": " + why;
         writeLine(Stream::Out, jsonLine(last));
-    } else if (status != kUnreadable) {
+    } else if (status != exitCode(Exit::CheckUnreadable)) {
         writeLine(Stream::Out, path + ": " + count(faults, "fault") + ", " + count(notes, "note") +
                                    (faults > 0 ? ": the runner would not do what the script seems to say"
                                                : ": the runner does what the script says"));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "headless/cli/durations.h"
+#include "headless/cli/exit_status.h"
 #include "headless/record/log_line.h"
 #include "headless/cli/sizes.h"
 
@@ -34,20 +35,7 @@ constexpr char kFooter[] =
     "marked (cgroup) or (job) when a limit sets it), the kind of event (status,\n"
     "popup, confirm, command, exit, hold, ramp, keep, adjust, release, sample,\n"
     "stop; error on standard error) and its text. External commands start in\n"
-    "the script's folder; a hold's command in the current folder.\n"
-    "\n"
-    "Exit status:\n"
-    "  0      the script ran to its end (end, asktoquit or its last line); a hold\n"
-    "         reached the end of --for, or a stop when it had neither --for nor\n"
-    "         a command\n"
-    "  1      the script could not be read, stopped on an error, the memory\n"
-    "         could not be had, or the output could not be written\n"
-    "  2      usage error, or the confirmation was refused or could not be asked\n"
-    "  124    --timeout ended the run\n"
-    "  127    a hold's command could not be started\n"
-    "  N      otherwise with a hold's command: the command's own status\n"
-    "  128+N  stopped by signal N: 130 SIGINT (Ctrl-C), 143 SIGTERM, 129 SIGHUP;\n"
-    "         the memory was released and a stop line printed";
+    "the script's folder; a hold's command in the current folder.";
 
 constexpr char kDurationForms[] = "use e.g. 500ms, 30s, 5m, 1h or a number of seconds, up to 100 days";
 
@@ -118,7 +106,7 @@ void sizeOption(CLI::App& app, const char* name, Options& options, RunMode mode,
 // told apart from an unknown option.
 void declare(CLI::App& app, Options& options, std::vector<std::string>& scripts) {
     app.description(kDescription);
-    app.footer(kFooter);
+    app.footer(std::string(kFooter) + "\n\n" + exitStatusHelp(kScriptRun | kHoldRun));
     app.formatter(std::make_shared<HelpLayout>());
     app.get_formatter()->column_width(22);
     app.set_help_flag("-h,--help", "show this text");

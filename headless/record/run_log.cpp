@@ -1,4 +1,5 @@
 #include "headless/record/run_log.h"
+#include "headless/cli/exit_status.h"
 
 #include <cstdint>
 #include <optional>
@@ -25,9 +26,6 @@ std::uint64_t nextSample = 0;
 // the recorder thins them.
 constexpr std::uint64_t kReportSampleMilliseconds = 250;
 
-constexpr int kExitFailed = 1;
-constexpr int kExitTimedOut = 124;  // as the common timeout command has it
-constexpr int kExitSignalBase = 128;
 
 std::optional<std::uint64_t> requestedNow() {
     if (requestedOverride) return requestedOverride;
@@ -112,9 +110,9 @@ bool runTimedOut() {
 bool runShouldStop() { return stopSignalled() || outputLost() || runTimedOut(); }
 
 int stoppedRunStatus() {
-    if (stopSignalled()) return kExitSignalBase + stopSignal();
-    if (runTimedOut()) return kExitTimedOut;
-    return kExitFailed;
+    if (stopSignalled()) return stoppedCode(stopSignal());
+    if (runTimedOut()) return exitCode(Exit::TimedOut);
+    return exitCode(Exit::Failed);
 }
 
 std::string stopCause() {

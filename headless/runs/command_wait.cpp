@@ -1,4 +1,5 @@
 #include "headless/runs/command_wait.h"
+#include "headless/cli/exit_status.h"
 
 #include "headless/record/run_log.h"
 #include "headless/system/stop_request.h"
@@ -15,7 +16,7 @@ bool awaitCommand(ExternalCommand& running, std::uint64_t graceMilliseconds, con
     if (waitInTicks(running, steadyClock(), WaitRules{std::nullopt, true}, runShouldStop, onTick) != WaitEnd::Stopped) {
         // A Ctrl-C typed while the command had the terminal reached only the
         // command; it stops the run as it would have without one.
-        if (running.hadTerminal() && running.status() == 128 + kInterrupt) noteStop(kInterrupt);
+        if (running.hadTerminal() && running.status() == stoppedCode(kInterrupt)) noteStop(kInterrupt);
         return runShouldStop();
     }
     running.passOn(stopSignalled() ? stopSignal() : kEndRequest);

@@ -1,4 +1,5 @@
 #include "headless/runs/hold_run.h"
+#include "headless/cli/exit_status.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -24,9 +25,6 @@ namespace {
 // stop cuts short ends within a fraction of a second.
 constexpr std::uint64_t kHoldChunk = 256ull << 20;
 
-constexpr int kExitFailed = 1;
-constexpr int kExitNotStarted = 127;
-constexpr int kExitSignalBase = 128;
 constexpr int kKill = 9;
 
 std::string seconds(std::uint64_t milliseconds) {
@@ -214,7 +212,7 @@ int Hold::holdFixed(const MemoryRoom& room) {
                          roomText(room.available, room.availableSource),
                      true);
             failAllocation();
-            return kExitFailed;
+            return exitCode(Exit::Failed);
         }
         logEvent("hold-partial", "partial-fit",
                  "--partial: " + mebibytesText(fitting) + " of the " + mebibytesText(target) +
@@ -229,7 +227,7 @@ int Hold::holdFixed(const MemoryRoom& room) {
         if (!options_.partial) {
             memory_.releaseAll();
             failAllocation();
-            return kExitFailed;
+            return exitCode(Exit::Failed);
         }
         logEvent("hold-partial", "partial-taken",
                  "--partial: holding " + mebibytesText(memory_.held()) + "; the room allowed no more");
@@ -267,22 +265,22 @@ int Hold::runCommand() {
     if (!running.started()) {
         logEvent("error", "command-not-started", "torvane-run: " + running.failure(), true);
         memory_.releaseAll();
-        commandEnded(start, "command-not-started", "not started: status " + std::to_string(kExitNotStarted),
-                     kExitNotStarted, 0);
-        return kExitNotStarted;
+        commandEnded(start, "command-not-started", "not started: status " + std::to_string(exitCode(Exit::NotStarted)),
+                     exitCode(Exit::NotStarted), 0);
+        return exitCode(Exit::NotStarted);
     }
     const bool stopped = awaitCommand(running, options_.graceMilliseconds, [this] { tick(); });
     const std::uint64_t took = steadyClock().nowMilliseconds() - began;
     int status = running.status();
     std::string how = "status " + std::to_string(status);
-    if (status > kExitSignalBase) how += " (signal " + std::to_string(status - kExitSignalBase) + ")";
+    if (status > stoppedCode(0)) how += " (signal " + std::to_string(status - stoppedCode(0)) + ")";
     commandEnded(start, "command-end", how + " after " + seconds(took), status, took);
     const std::uint64_t held = memory_.held();
     memory_.releaseAll();
     if (stopped) {
         // Killed after the grace period: the stop's status, not the kill's;
         // the deadline's always.
-        if (status == kExitSignalBase + kKill || runTimedOut()) status = stoppedRunStatus();
+        if (status == stoppedCode(kKill) || runTimedOut()) status = stoppedRunStatus();
         logEvent("stop", "stopped",
                  stopCause() + ": released " + mebibytesText(held) + "; the command was stopped with it");
         return status;
@@ -314,7 +312,7 @@ int Hold::run() {
                  "torvane-run: the memory room cannot be read (" + room.error + "), so nothing is held",
                  true);
         failAllocation();
-        return kExitFailed;
+        return exitCode(Exit::Failed);
     }
     return keeping_ ? keepAvailable(room) : holdFixed(room);
 }
