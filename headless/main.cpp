@@ -13,6 +13,7 @@
 #include "headless/cli/options.h"
 #include "headless/memory/room_checked_allocator.h"
 #include "headless/record/run_log.h"
+#include "headless/runs/run_control.h"
 #include "headless/record/run_report.h"
 #include "headless/system/stop_request.h"
 

@@ -1,5 +1,4 @@
 #include "headless/record/run_log.h"
-#include "headless/cli/exit_status.h"
 
 #include <cstdint>
 #include <optional>
@@ -8,13 +7,9 @@
 #include "headless/record/log_line.h"
 #include "headless/system/memory_figures.h"
 #include "headless/record/run_report.h"
-#include "headless/system/stop_request.h"
 #include "headless/runs/tick_wait.h"
 
 namespace {
-std::optional<std::uint64_t> deadline;
-bool timedOut = false;
-
 RunLogSetup setup;
 std::uint64_t began = 0;
 std::optional<unsigned> scriptLine;
@@ -97,26 +92,4 @@ void sampleIfDue() {
     const std::optional<std::uint64_t> requested = requestedNow();
     if (requested) text += " of " + mebibytesText(*requested) + " asked";
     logEvent("sample", "sample", text);
-}
-
-void setRunDeadline(std::uint64_t milliseconds) { deadline = steadyClock().nowMilliseconds() + milliseconds; }
-
-bool runTimedOut() {
-    // Once passed, it stays passed, whatever the clock is asked later.
-    if (!timedOut && deadline && steadyClock().nowMilliseconds() >= *deadline) timedOut = true;
-    return timedOut;
-}
-
-bool runShouldStop() { return stopSignalled() || outputLost() || runTimedOut(); }
-
-int stoppedRunStatus() {
-    if (stopSignalled()) return stoppedCode(stopSignal());
-    if (runTimedOut()) return exitCode(Exit::TimedOut);
-    return exitCode(Exit::Failed);
-}
-
-std::string stopCause() {
-    if (stopSignalled()) return stopName(stopSignal());
-    if (runTimedOut()) return "timeout";
-    return "output lost";
 }

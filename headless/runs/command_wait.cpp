@@ -1,7 +1,7 @@
 #include "headless/runs/command_wait.h"
 #include "headless/cli/exit_status.h"
 
-#include "headless/record/run_log.h"
+#include "headless/runs/run_control.h"
 #include "headless/system/stop_request.h"
 #include "headless/runs/tick_wait.h"
 

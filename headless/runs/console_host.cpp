@@ -7,6 +7,7 @@
 #include "headless/record/log_line.h"
 #include "headless/runs/parallel_fill.h"
 #include "headless/record/run_log.h"
+#include "headless/runs/run_control.h"
 #include "script/box_styles.h"
 #include "headless/system/script_file.h"
 #include "headless/system/stop_request.h"

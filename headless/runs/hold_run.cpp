@@ -15,6 +15,7 @@
 #include "headless/runs/parallel_fill.h"
 #include "headless/memory/room_checked_allocator.h"
 #include "headless/record/run_log.h"
+#include "headless/runs/run_control.h"
 #include "shell/resource_ids.h"
 #include "headless/system/stop_request.h"
 #include "headless/runs/tick_wait.h"
