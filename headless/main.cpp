@@ -5,7 +5,8 @@
 #include "headless/runs/console_host.h"
 #include "headless/system/console_text.h"
 #include "headless/runs/hold_run.h"
-#include "headless/record/log_line.h"
+#include "headless/record/one_line.h"
+#include "headless/record/local_time.h"
 #include "headless/system/block_allocator.h"
 #include "headless/system/memory_figures.h"
 #include "headless/system/memory_room.h"
@@ -14,7 +15,9 @@
 #include "headless/memory/room_checked_allocator.h"
 #include "headless/record/run_log.h"
 #include "headless/runs/run_control.h"
+#include "headless/record/json_line.h"
 #include "headless/record/run_report.h"
+#include "headless/record/text_line.h"
 #include "headless/system/stop_request.h"
 
 namespace {
@@ -65,22 +68,30 @@ int main(int argc, char** argv) {
     // as a physical one must; a hold's memory is resident unless --lazy.
     RoomCheckedAllocator allocator(
         platformAllocator(), readMemoryRoom,
-        [](const char* code, const std::string& text) { logEvent("error", code, text, true); },
+        [](const char* code, const std::string& text) { logEvent(errorEvent(code, text)); },
         options.accessLoad && !options.physical);
+
+    // The lines the user reads, and the report's record of the same events.
+    const bool printSamples = options.sampleMilliseconds.has_value();
+    TextLines textLines(printSamples);
+    JsonLines jsonLines(printSamples);
     RunRecorder recorder;
-    setUpRunLog({options.json, options.sampleMilliseconds, options.report.empty() ? nullptr : &recorder,
-                 [&allocator] { return allocator.held(); }, [&allocator] { return allocator.lastAsked(); }});
+    std::vector<EventSink*> sinks{options.json ? static_cast<EventSink*>(&jsonLines) : &textLines};
+    std::optional<std::uint64_t> sampling = options.sampleMilliseconds;
+    if (!options.report.empty()) {
+        sinks.push_back(&recorder);
+        // Without --sample, the chart still needs points during long waits.
+        if (!sampling) sampling = kReportSampleMilliseconds;
+    }
+    setUpRunLog({sinks, sampling, [&allocator] { return allocator.held(); },
+                 [&allocator] { return allocator.lastAsked(); }});
     const std::string started = rfc3339(localTimeNow());
     int status = options.mode == RunMode::Script ? runScriptMode(options, allocator) : runHold(options, allocator);
     stopFinished();
     if (outputLost()) {
-        RunEvent lost;
-        lost.event = "error";
-        lost.code = "output-lost";
-        lost.text = "torvane-run: " + outputLossReason() + "; the run was stopped and its memory released";
-        lost.onError = true;
-        lost.textForm = TextForm::Bare;
-        logEvent(std::move(lost));
+        logEvent(errorEvent("output-lost",
+                            "torvane-run: " + outputLossReason() + "; the run was stopped and its memory released",
+                            TextForm::Bare));
         status = exitCode(Exit::Failed);
     }
     if (!options.report.empty()) {

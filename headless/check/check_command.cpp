@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "headless/system/console_text.h"
-#include "headless/record/log_line.h"
+#include "headless/record/one_line.h"
 #include "headless/check/script_check.h"
 #include "headless/system/script_file.h"
 

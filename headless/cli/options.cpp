@@ -8,7 +8,7 @@
 
 #include "headless/cli/durations.h"
 #include "headless/cli/exit_status.h"
-#include "headless/record/log_line.h"
+#include "headless/record/one_line.h"
 #include "headless/cli/sizes.h"
 
 namespace {

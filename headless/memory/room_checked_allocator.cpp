@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "headless/record/log_line.h"
+#include "headless/record/mebibytes.h"
 
 bool fitsRoom(std::uint64_t bytes, const MemoryRoom& room) {
     if (!room.known) return false;

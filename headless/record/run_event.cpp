@@ -1,68 +1,81 @@
 #include "headless/record/run_event.h"
 
-#include <nlohmann/json.hpp>
+#include <utility>
 
-#include <cstring>
-
-namespace {
-// The one table of event names: the name a pipeline matches and the kind
-// the text lines have always shown for it.
-struct EventKind {
-    const char* event;
-    const char* kind;
+const EventKindRow kEventKinds[] = {
+    {EventKind::Status, "status", "status", "a status text, as the window's status line shows it"},
+    {EventKind::Popup, "popup", "popup", "a script's pop-up: its caption, a colon, its text"},
+    {EventKind::Confirm, "confirm", "confirm", "the confirmation asked, and its answer"},
+    {EventKind::Error, "error", "error",
+     "an error box of the script, or torvane-run's own word on why (on standard error among the text lines)"},
+    {EventKind::CommandStart, "command-start", "command", "a command starts: a script's run or a hold's command"},
+    {EventKind::CommandEnd, "command-end", "exit", "a command ended: its status and how long it ran"},
+    {EventKind::Stop, "stop", "stop", "the run was stopped (a signal, --timeout, or lost output), and where"},
+    {EventKind::Sample, "sample", "sample", "the figures between events, every --sample"},
+    {EventKind::HoldStart, "hold-start", "hold", "a hold begins to take its size"},
+    {EventKind::HoldPartial, "hold-partial", "hold", "--partial: a hold takes less than asked, and why"},
+    {EventKind::HoldReached, "hold-reached", "hold", "a hold holds its whole size, and how long that took"},
+    {EventKind::Ramp, "ramp", "ramp", "a --ramp step was taken"},
+    {EventKind::Keep, "keep", "keep", "--keep-available's level, band and interval"},
+    {EventKind::Adjust, "adjust", "adjust", "--keep-available took or gave back memory"},
+    {EventKind::Release, "release", "release", "the held memory was given back at the end"},
 };
-constexpr EventKind kEventKinds[] = {
-    {"status", "status"},         {"popup", "popup"},           {"confirm", "confirm"},
-    {"error", "error"},           {"command-start", "command"}, {"command-end", "exit"},
-    {"stop", "stop"},             {"sample", "sample"},         {"hold-start", "hold"},
-    {"hold-partial", "hold"},     {"hold-reached", "hold"},     {"ramp", "ramp"},
-    {"keep", "keep"},             {"adjust", "adjust"},         {"release", "release"},
-};
+const unsigned kEventKindCount = sizeof kEventKinds / sizeof kEventKinds[0];
 
-nlohmann::ordered_json bytesOrNull(std::uint64_t bytes) {
-    return bytes == MemoryFigures::kUnknown ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(bytes);
+const EventKindRow& eventKindRow(EventKind kind) {
+    for (const EventKindRow& row : kEventKinds) {
+        if (row.kind == kind) return row;
+    }
+    return kEventKinds[0];  // every kind has its row; not reached
 }
 
-template <typename T>
-nlohmann::ordered_json orNull(const std::optional<T>& value) {
-    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+namespace {
+RunEvent made(EventKind kind, std::string code, std::string text) {
+    RunEvent event;
+    event.kind = kind;
+    event.code = std::move(code);
+    event.text = std::move(text);
+    return event;
 }
 }  // namespace
 
-const char* textKind(const char* event) {
-    for (const EventKind& kind : kEventKinds) {
-        if (std::strcmp(kind.event, event) == 0) return kind.kind;
-    }
+RunEvent statusEvent(std::string code, std::string text) {
+    return made(EventKind::Status, std::move(code), std::move(text));
+}
+RunEvent popupEvent(std::string text) { return made(EventKind::Popup, "script-text", std::move(text)); }
+RunEvent confirmEvent(std::string code, std::string text) {
+    return made(EventKind::Confirm, std::move(code), std::move(text));
+}
+RunEvent errorEvent(std::string code, std::string text, TextForm form) {
+    RunEvent event = made(EventKind::Error, std::move(code), std::move(text));
+    event.onError = true;
+    event.textForm = form;
     return event;
 }
-
-std::string textLine(const RunEvent& event) {
-    if (event.textForm == TextForm::Bare) return oneLine(event.text);
-    return formatLogLine(event.time, event.figures, textKind(event.event), event.text);
+RunEvent commandStartEvent(std::vector<std::string> argv, std::string text) {
+    RunEvent event = made(EventKind::CommandStart, "command-start", std::move(text));
+    event.argv = std::move(argv);
+    return event;
 }
-
-std::string jsonLine(const RunEvent& event) {
-    nlohmann::ordered_json object = {
-        {"time", rfc3339(event.time)}, {"event", event.event}, {"code", event.code}, {"text", oneLine(event.text)}};
-    if (event.line) {
-        object["line"] = *event.line;
-        object["keyword"] = oneLine(event.keyword);
-    }
-    const MemoryFigures& figures = event.figures;
-    object["requested"] = orNull(event.requested);
-    object["held"] = orNull(event.held);
-    object["resident"] = bytesOrNull(figures.residentBytes);
-    object["committed"] = bytesOrNull(figures.committedBytes);
-    object["room"] = bytesOrNull(figures.availableBytes);
-    object["limit"] = bytesOrNull(figures.limitBytes);
-    object["limit_source"] = figures.roomSource ? nlohmann::ordered_json(figures.roomSource) : nullptr;
-    if (std::strncmp(event.event, "command-", 8) == 0) {
-        nlohmann::ordered_json argv = nlohmann::ordered_json::array();
-        for (const std::string& argument : event.argv) argv.push_back(oneLine(argument));
-        object["argv"] = argv;
-        object["status"] = orNull(event.status);
-        object["seconds"] = orNull(event.seconds);
-    }
-    // Every text has been through oneLine, so it is valid UTF-8 already.
-    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+RunEvent commandEndEvent(const RunEvent& start, std::string code, std::string text, int status, double seconds,
+                         TextForm form) {
+    RunEvent event = made(EventKind::CommandEnd, std::move(code), std::move(text));
+    event.argv = start.argv;
+    event.status = status;
+    event.seconds = seconds;
+    event.textForm = form;
+    return event;
 }
+RunEvent stopEvent(std::string text) { return made(EventKind::Stop, "stopped", std::move(text)); }
+RunEvent sampleEvent(std::string text) { return made(EventKind::Sample, "sample", std::move(text)); }
+RunEvent holdStartEvent(std::string text) { return made(EventKind::HoldStart, "hold-taking", std::move(text)); }
+RunEvent holdPartialEvent(std::string code, std::string text) {
+    return made(EventKind::HoldPartial, std::move(code), std::move(text));
+}
+RunEvent holdReachedEvent(std::string text) { return made(EventKind::HoldReached, "hold-reached", std::move(text)); }
+RunEvent rampEvent(std::string text) { return made(EventKind::Ramp, "ramp-step", std::move(text)); }
+RunEvent keepEvent(std::string text) { return made(EventKind::Keep, "keep-level", std::move(text)); }
+RunEvent adjustEvent(std::string code, std::string text) {
+    return made(EventKind::Adjust, std::move(code), std::move(text));
+}
+RunEvent releaseEvent(std::string text) { return made(EventKind::Release, "released", std::move(text)); }

@@ -1,15 +1,46 @@
-// One event of a run as a record: what happened (a fixed event name and a
-// fixed code, the same in every language), its text as the user reads it,
-// and the figures of that moment. The text line, the JSON line and the
-// report are all made from it.
+// One event of a run as a record: what happened (a kind and a fixed code,
+// the same in every language), its text as the user reads it, and the
+// figures of that moment. The text lines, the JSON lines and the report are
+// sinks of the one stream of these records (run_log.h).
 #pragma once
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "headless/record/log_line.h"
+#include "headless/record/local_time.h"
 #include "headless/system/memory_figures.h"
+
+// The kinds of event, each made by its one constructor below.
+enum class EventKind {
+    Status,
+    Popup,
+    Confirm,
+    Error,
+    CommandStart,
+    CommandEnd,
+    Stop,
+    Sample,
+    HoldStart,
+    HoldPartial,
+    HoldReached,
+    Ramp,
+    Keep,
+    Adjust,
+    Release,
+};
+
+// The one table of kinds: the name a pipeline matches (JSON "event"), the
+// column the text lines have always shown for it, and what it means.
+struct EventKindRow {
+    EventKind kind;
+    const char* name;    // "command-start"
+    const char* column;  // "command"
+    const char* meaning;
+};
+extern const EventKindRow kEventKinds[];
+extern const unsigned kEventKindCount;
+const EventKindRow& eventKindRow(EventKind kind);
 
 // How an event shows among the text lines.
 enum class TextForm {
@@ -19,7 +50,7 @@ enum class TextForm {
 };
 
 struct RunEvent {
-    const char* event = "status";  // one of the names in kEventKinds
+    EventKind kind = EventKind::Status;
     std::string code;              // fixed per text, e.g. "alloc-failed"
     std::string text;              // as shown to the user, in their language (UTF-8)
     bool onError = false;          // text mode: on standard error
@@ -36,13 +67,26 @@ struct RunEvent {
     double elapsed = 0;  // seconds since the run began
     MemoryFigures figures;
     std::optional<std::uint64_t> held;  // what torvane-run holds
+
+    bool isCommand() const { return kind == EventKind::CommandStart || kind == EventKind::CommandEnd; }
 };
 
-// The text lines' kind column for an event name ("command-start" is
-// "command"); the name itself when it has no other.
-const char* textKind(const char* event);
-
-// The event as a text line (formatLogLine's format) or as one JSON object
-// on one line. Unknown figures are null in JSON.
-std::string textLine(const RunEvent& event);
-std::string jsonLine(const RunEvent& event);
+// One constructor per kind.
+RunEvent statusEvent(std::string code, std::string text);
+RunEvent popupEvent(std::string text);  // a script's own words: code "script-text"
+RunEvent confirmEvent(std::string code, std::string text);
+// On standard error among the text lines.
+RunEvent errorEvent(std::string code, std::string text, TextForm form = TextForm::Line);
+RunEvent commandStartEvent(std::vector<std::string> argv, std::string text);
+// The end of the command `start` began: its status and how long it ran.
+RunEvent commandEndEvent(const RunEvent& start, std::string code, std::string text, int status, double seconds,
+                         TextForm form = TextForm::Line);
+RunEvent stopEvent(std::string text);
+RunEvent sampleEvent(std::string text);
+RunEvent holdStartEvent(std::string text);
+RunEvent holdPartialEvent(std::string code, std::string text);
+RunEvent holdReachedEvent(std::string text);
+RunEvent rampEvent(std::string text);
+RunEvent keepEvent(std::string text);
+RunEvent adjustEvent(std::string code, std::string text);
+RunEvent releaseEvent(std::string text);

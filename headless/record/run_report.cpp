@@ -1,4 +1,7 @@
 #include "headless/record/run_report.h"
+#include "headless/record/one_line.h"
+#include "headless/record/mebibytes.h"
+#include "headless/record/local_time.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -55,13 +58,13 @@ std::vector<Mark> marksOf(const std::vector<RunEvent>& events) {
     std::vector<Mark> marks;
     std::optional<unsigned> lastLine;
     for (const RunEvent& event : events) {
-        if (std::strcmp(event.event, "sample") == 0) continue;
+        if (event.kind == EventKind::Sample) continue;
         if (event.line && event.line != lastLine) {
             marks.push_back({event.elapsed, "L" + std::to_string(*event.line) + " " + oneLine(event.keyword)});
             lastLine = event.line;
         }
-        if (std::strcmp(event.event, "command-start") == 0) marks.push_back({event.elapsed, "command"});
-        if (std::strcmp(event.event, "command-end") == 0) {
+        if (event.kind == EventKind::CommandStart) marks.push_back({event.elapsed, "command"});
+        if (event.kind == EventKind::CommandEnd) {
             marks.push_back({event.elapsed, event.status ? "exit " + std::to_string(*event.status) : "exit"});
         }
     }
@@ -155,7 +158,7 @@ std::string cell(const std::string& text) { return "<td>" + htmlEscape(text) + "
 }  // namespace
 
 void RunRecorder::add(const RunEvent& event) {
-    if (std::strcmp(event.event, "sample") != 0) {
+    if (event.kind != EventKind::Sample) {
         events_.push_back(event);
         return;
     }
@@ -263,7 +266,7 @@ std::string reportHtml(const ReportHeader& header, const RunRecorder& recorder) 
             "</tr></thead>\n<tbody>\n";
     for (const RunEvent& event : recorder.events()) {
         html += "<tr>" + cell(rfc3339(event.time)) + "<td class=\"n\">" + number("%.3f", event.elapsed) + "</td>" +
-                cell(event.event) + cell(event.code) + cell(event.line ? std::to_string(*event.line) : "") +
+                cell(eventKindRow(event.kind).name) + cell(event.code) + cell(event.line ? std::to_string(*event.line) : "") +
                 cell(oneLine(event.text)) + cell(figure(event.requested)) + cell(figure(event.held)) +
                 cell(figure(event.figures.residentBytes)) + cell(figure(event.figures.committedBytes)) +
                 cell(figure(event.figures.availableBytes)) + "</tr>\n";

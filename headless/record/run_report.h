@@ -8,14 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "headless/record/run_event.h"
+#include "headless/record/event_sink.h"
 
 // Keeps every event and an evenly thinned set of samples: once there are
 // twice `maxSamples`, every other one goes and only every other later one is
 // kept, so that a run of ten hours costs what one of minutes does.
-class RunRecorder {
+class RunRecorder final : public EventSink {
 public:
     explicit RunRecorder(std::size_t maxSamples = 2000) : maxSamples_(maxSamples) {}
+    void take(const RunEvent& event) override { add(event); }
     void add(const RunEvent& event);
     const std::vector<RunEvent>& events() const { return events_; }
     const std::vector<RunEvent>& samples() const { return samples_; }
@@ -26,6 +27,10 @@ private:
     std::size_t seen_ = 0;     // samples offered so far
     std::vector<RunEvent> events_, samples_;
 };
+
+// Without --sample, a report's chart still takes a sample this often, so
+// that long waits have points; the recorder thins them.
+constexpr std::uint64_t kReportSampleMilliseconds = 250;
 
 struct ReportHeader {
     std::string machine;

@@ -4,7 +4,7 @@
 #include "headless/system/console_text.h"
 #include "headless/record/event_codes.h"
 #include "headless/system/line_input.h"
-#include "headless/record/log_line.h"
+#include "headless/record/one_line.h"
 #include "headless/runs/parallel_fill.h"
 #include "headless/record/run_log.h"
 #include "headless/runs/run_control.h"
@@ -31,13 +31,9 @@ std::unique_ptr<ScriptSource> ConsoleHost::openScript(const std::string& path) {
     return source;
 }
 
-void ConsoleHost::emit(const char* event, const std::string& code, const std::string& text, bool onError) {
-    logEvent(event, code, text, onError);
-}
+void ConsoleHost::explain(const char* code, const std::string& text) { logEvent(errorEvent(code, text)); }
 
-void ConsoleHost::explain(const char* code, const std::string& text) { emit("error", code, text, true); }
-
-void ConsoleHost::showStatus(int stringId) { emit("status", codeOfText(stringId), localText(stringId)); }
+void ConsoleHost::showStatus(int stringId) { logEvent(statusEvent(codeOfText(stringId), localText(stringId))); }
 
 std::string ConsoleHost::loadString(int stringId) { return runnerText(stringId); }
 
@@ -45,11 +41,11 @@ int ConsoleHost::messageBox(const char* text, int captionId, unsigned style) {
     const std::string captioned = localText(captionId) + ": " + fromScript(text);
     if (style & kYesNo) return confirm(captioned);
     if (style & kIconError) {
-        emit("error", codeOfBoxText(text, captionId, runnerText), captioned, true);
+        logEvent(errorEvent(codeOfBoxText(text, captionId, runnerText), captioned));
         return kIdOk;
     }
     // A pop-up's text is the script's own, whatever words it has.
-    emit("popup", "script-text", captioned);
+    logEvent(popupEvent(captioned));
     if (options_.waitPopups) {
         if (inputIsTerminal()) writePrompt("[Enter] ");
         LineInput enter;
@@ -60,18 +56,14 @@ int ConsoleHost::messageBox(const char* text, int captionId, unsigned style) {
 
 int ConsoleHost::confirm(const std::string& question) {
     if (options_.yes) {
-        emit("confirm", "confirmed", question + " yes (--yes)");
+        logEvent(confirmEvent("confirmed", question + " yes (--yes)"));
         return kIdYes;
     }
     if (!inputIsTerminal()) {
-        RunEvent refusal;
-        refusal.event = "error";
-        refusal.code = "no-terminal";
-        refusal.text = "torvane-run: not run: standard input is no terminal to ask for confirmation "
-                       "on; give --yes to run the script unattended (it may start external commands)";
-        refusal.onError = true;
-        refusal.textForm = TextForm::Bare;
-        logEvent(std::move(refusal));
+        logEvent(errorEvent("no-terminal",
+                            "torvane-run: not run: standard input is no terminal to ask for confirmation "
+                            "on; give --yes to run the script unattended (it may start external commands)",
+                            TextForm::Bare));
         refused_ = true;
         return kIdNo;
     }
@@ -83,7 +75,7 @@ int ConsoleHost::confirm(const std::string& question) {
     }
     const std::string reply = answer.line();
     const bool yes = reply == "y" || reply == "Y" || reply == "yes" || reply == "Yes" || reply == "YES";
-    emit("confirm", yes ? "confirmed" : "declined", question + (yes ? " yes" : " no"));
+    logEvent(confirmEvent(yes ? "confirmed" : "declined", question + (yes ? " yes" : " no")));
     refused_ = !yes;
     return yes ? kIdYes : kIdNo;
 }
@@ -107,11 +99,8 @@ void ConsoleHost::sleepMilliseconds(std::uint64_t milliseconds) {
 }
 
 void ConsoleHost::runCommand(const char* command) {
-    RunEvent start;
-    start.event = "command-start";
-    start.code = "command-start";
-    start.text = fromScript(command);
-    start.argv = {start.text};
+    const std::string text = fromScript(command);
+    const RunEvent start = commandStartEvent({text}, text);
     logEvent(start);
     const std::uint64_t began = steadyClock().nowMilliseconds();
     ExternalCommand running(CommandLine{{command}, true}, folder_);
@@ -121,15 +110,8 @@ void ConsoleHost::runCommand(const char* command) {
     }
     if (awaitCommand(running, options_.graceMilliseconds, [this] { tick(); })) stoppedInWait_ = true;
     // The text lines never had a script command's end; JSON and the report do.
-    RunEvent end;
-    end.event = "command-end";
-    end.code = "command-end";
-    end.text = "status " + std::to_string(running.status());
-    end.textForm = TextForm::None;
-    end.argv = start.argv;
-    end.status = running.status();
-    end.seconds = static_cast<double>(steadyClock().nowMilliseconds() - began) / 1000.0;
-    logEvent(std::move(end));
+    logEvent(commandEndEvent(start, "command-end", "status " + std::to_string(running.status()), running.status(),
+                             static_cast<double>(steadyClock().nowMilliseconds() - began) / 1000.0, TextForm::None));
 }
 
 bool ConsoleHost::stopRequested() { return runShouldStop(); }
@@ -149,5 +131,5 @@ void ConsoleHost::reportStop() {
         text += stoppedInWait_ ? "stopped during line " : "stopped after line ";
         text += std::to_string(lineNumber_) + " (" + oneLine(fromScript(keyword_)) + ")";
     }
-    emit("stop", "stopped", text);
+    logEvent(stopEvent(text));
 }

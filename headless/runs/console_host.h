@@ -38,7 +38,6 @@ private:
     int confirm(const std::string& question);
     WaitEnd wait(Awaited& awaited, const WaitRules& rules);
     void tick();
-    void emit(const char* event, const std::string& code, const std::string& text, bool onError = false);
 
     const Options& options_;
     CommandFolder folder_;

@@ -10,7 +10,7 @@
 #include "headless/runs/held_memory.h"
 #include "headless/runs/keep_available.h"
 #include "load/access_load.h"
-#include "headless/record/log_line.h"
+#include "headless/record/mebibytes.h"
 #include "headless/system/memory_room.h"
 #include "headless/runs/parallel_fill.h"
 #include "headless/memory/room_checked_allocator.h"
@@ -55,19 +55,6 @@ std::string commandText(const std::vector<std::string>& argv) {
         text += '\'';
     }
     return fromScript(text);
-}
-
-// A command's end: its status and how long it ran, with the start's argv.
-void commandEnded(const RunEvent& start, const char* code, const std::string& text, int status,
-                  std::uint64_t milliseconds) {
-    RunEvent end;
-    end.event = "command-end";
-    end.code = code;
-    end.text = text;
-    end.argv = start.argv;
-    end.status = status;
-    end.seconds = static_cast<double>(milliseconds) / 1000.0;
-    logEvent(std::move(end));
 }
 
 // Whether `bytes` resident fits `room`, or the largest part of it that
@@ -117,7 +104,7 @@ bool Hold::forIsOver() const {
 }
 
 void Hold::failAllocation() {
-    logEvent("error", "alloc-failed", localText(IDS_ERROR) + ": " + localText(IDS_ALLOC_FAILED), true);
+    logEvent(errorEvent("alloc-failed", localText(IDS_ERROR) + ": " + localText(IDS_ALLOC_FAILED)));
 }
 
 void Hold::tick() {
@@ -144,9 +131,8 @@ void Hold::adjust() {
         // Without the room there is nothing to steer by: hold nothing rather
         // than guess, and say so once.
         if (!roomUnreadable_)
-            logEvent("error", "room-unreadable",
-                     "torvane-run: the memory room cannot be read (" + room.error + "); holding nothing until it can",
-                     true);
+            logEvent(errorEvent("room-unreadable", "torvane-run: the memory room cannot be read (" + room.error +
+                                                       "); holding nothing until it can"));
         roomUnreadable_ = true;
         memory_.releaseAll();
         return;
@@ -164,9 +150,9 @@ void Hold::adjust() {
         sign = "-";
     }
     if (moved == 0) return;
-    logEvent("adjust", change > 0 ? "adjust-grow" : "adjust-shrink",
-             sign + mebibytesText(moved) + ": holding " + mebibytesText(memory_.held()) + ", room was " +
-                 roomText(room.available, room.availableSource));
+    logEvent(adjustEvent(change > 0 ? "adjust-grow" : "adjust-shrink",
+                         sign + mebibytesText(moved) + ": holding " + mebibytesText(memory_.held()) + ", room was " +
+                             roomText(room.available, room.availableSource)));
 }
 
 // Takes the memory at once, or step by step with --ramp; false when it
@@ -180,17 +166,16 @@ bool Hold::take(std::uint64_t target) {
         while (memory_.held() < target && !shouldEnd()) {
             const std::uint64_t step = std::min(options_.ramp->bytes, target - memory_.held());
             if (memory_.grow(step, going) < step) break;
-            logEvent("ramp", "ramp-step",
-                     "+" + mebibytesText(step) + ": holding " + mebibytesText(memory_.held()) + " of " +
-                         mebibytesText(target));
+            logEvent(rampEvent("+" + mebibytesText(step) + ": holding " + mebibytesText(memory_.held()) + " of " +
+                               mebibytesText(target)));
             if (memory_.held() >= target) break;
             Pause interval;
             waitFor(interval, options_.ramp->intervalMilliseconds);
         }
     }
     if (memory_.held() < target) return false;
-    logEvent("hold-reached", "hold-reached",
-             "reached " + mebibytesText(target) + " in " + seconds(steadyClock().nowMilliseconds() - began));
+    logEvent(holdReachedEvent("reached " + mebibytesText(target) + " in " +
+                              seconds(steadyClock().nowMilliseconds() - began)));
     return true;
 }
 
@@ -208,21 +193,20 @@ int Hold::holdFixed(const MemoryRoom& room) {
     if (resident && !fitsRoom(target, room)) {
         const std::uint64_t fitting = largestFitting(target, room);
         if (!options_.partial || fitting == 0) {
-            logEvent("error", "room-refused",
-                     "torvane-run: " + mebibytesText(target) + " does not fit the memory room of " +
-                         roomText(room.available, room.availableSource),
-                     true);
+            logEvent(errorEvent("room-refused", "torvane-run: " + mebibytesText(target) +
+                                                    " does not fit the memory room of " +
+                                                    roomText(room.available, room.availableSource)));
             failAllocation();
             return exitCode(Exit::Failed);
         }
-        logEvent("hold-partial", "partial-fit",
-                 "--partial: " + mebibytesText(fitting) + " of the " + mebibytesText(target) +
-                     " asked, all that fits the memory room of " + roomText(room.available, room.availableSource));
+        logEvent(holdPartialEvent("partial-fit", "--partial: " + mebibytesText(fitting) + " of the " +
+                                                     mebibytesText(target) + " asked, all that fits the memory room of " +
+                                                     roomText(room.available, room.availableSource)));
         target = fitting;
         what = mebibytesText(target) + " resident";
     }
     setRequested(target);
-    logEvent("hold-start", "hold-taking", "taking " + what);
+    logEvent(holdStartEvent("taking " + what));
     if (!take(target)) {
         if (shouldEnd()) return ended(0);
         if (!options_.partial) {
@@ -230,8 +214,8 @@ int Hold::holdFixed(const MemoryRoom& room) {
             failAllocation();
             return exitCode(Exit::Failed);
         }
-        logEvent("hold-partial", "partial-taken",
-                 "--partial: holding " + mebibytesText(memory_.held()) + "; the room allowed no more");
+        logEvent(holdPartialEvent("partial-taken",
+                                  "--partial: holding " + mebibytesText(memory_.held()) + "; the room allowed no more"));
     }
     return options_.command.empty() ? holdUntilTheEnd() : runCommand();
 }
@@ -239,8 +223,8 @@ int Hold::holdFixed(const MemoryRoom& room) {
 int Hold::keepAvailable(const MemoryRoom& room) {
     target_ = resolveSize(options_.size, room);
     keep_ = KeepAvailable{target_, keepBand(room.total), kKeepChunk};
-    logEvent("keep", "keep-level", "keeping the memory room at " + mebibytesText(target_) + ", within " +
-                         mebibytesText(keep_.band) + " either side, every " + seconds(options_.intervalMilliseconds));
+    logEvent(keepEvent("keeping the memory room at " + mebibytesText(target_) + ", within " +
+                       mebibytesText(keep_.band) + " either side, every " + seconds(options_.intervalMilliseconds)));
     adjust();
     nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
     return options_.command.empty() ? holdUntilTheEnd() : runCommand();
@@ -254,20 +238,17 @@ int Hold::holdUntilTheEnd() {
 
 int Hold::runCommand() {
     if (shouldEnd()) return ended(0);
-    RunEvent start;
-    start.event = "command-start";
-    start.code = "command-start";
-    start.text = commandText(options_.command);
-    start.argv = options_.command;
+    const RunEvent start = commandStartEvent(options_.command, commandText(options_.command));
     logEvent(start);
     const std::uint64_t began = steadyClock().nowMilliseconds();
     const CommandFolder here("");
     ExternalCommand running(CommandLine{options_.command, false}, here);
     if (!running.started()) {
-        logEvent("error", "command-not-started", "torvane-run: " + running.failure(), true);
+        logEvent(errorEvent("command-not-started", "torvane-run: " + running.failure()));
         memory_.releaseAll();
-        commandEnded(start, "command-not-started", "not started: status " + std::to_string(exitCode(Exit::NotStarted)),
-                     exitCode(Exit::NotStarted), 0);
+        logEvent(commandEndEvent(start, "command-not-started",
+                                 "not started: status " + std::to_string(exitCode(Exit::NotStarted)),
+                                 exitCode(Exit::NotStarted), 0));
         return exitCode(Exit::NotStarted);
     }
     const bool stopped = awaitCommand(running, options_.graceMilliseconds, [this] { tick(); });
@@ -275,18 +256,18 @@ int Hold::runCommand() {
     int status = running.status();
     std::string how = "status " + std::to_string(status);
     if (status > stoppedCode(0)) how += " (signal " + std::to_string(status - stoppedCode(0)) + ")";
-    commandEnded(start, "command-end", how + " after " + seconds(took), status, took);
+    logEvent(commandEndEvent(start, "command-end", how + " after " + seconds(took), status,
+                             static_cast<double>(took) / 1000.0));
     const std::uint64_t held = memory_.held();
     memory_.releaseAll();
     if (stopped) {
         // Killed after the grace period: the stop's status, not the kill's;
         // the deadline's always.
         if (status == stoppedCode(kKill) || runTimedOut()) status = stoppedRunStatus();
-        logEvent("stop", "stopped",
-                 stopCause() + ": released " + mebibytesText(held) + "; the command was stopped with it");
+        logEvent(stopEvent(stopCause() + ": released " + mebibytesText(held) + "; the command was stopped with it"));
         return status;
     }
-    logEvent("release", "released", "released " + mebibytesText(held));
+    logEvent(releaseEvent("released " + mebibytesText(held)));
     return status;
 }
 
@@ -295,23 +276,22 @@ int Hold::ended(int status) {
     const std::uint64_t held = memory_.held();
     memory_.releaseAll();
     if (runShouldStop()) {
-        logEvent("stop", "stopped", stopCause() + ": released " + mebibytesText(held));
+        logEvent(stopEvent(stopCause() + ": released " + mebibytesText(held)));
         // A signal is the normal end of a hold that has neither --for nor a
         // command; the deadline and lost output are not.
         const bool normalEnd = stopSignalled() && !options_.forMilliseconds && options_.command.empty();
         return normalEnd ? 0 : stoppedRunStatus();
     }
-    logEvent("release", "released", "released " + mebibytesText(held) + " after " +
-                            seconds(steadyClock().nowMilliseconds() - start_));
+    logEvent(releaseEvent("released " + mebibytesText(held) + " after " +
+                          seconds(steadyClock().nowMilliseconds() - start_)));
     return status;
 }
 
 int Hold::run() {
     const MemoryRoom room = readMemoryRoom();
     if (!room.known) {
-        logEvent("error", "room-unreadable",
-                 "torvane-run: the memory room cannot be read (" + room.error + "), so nothing is held",
-                 true);
+        logEvent(errorEvent("room-unreadable",
+                            "torvane-run: the memory room cannot be read (" + room.error + "), so nothing is held"));
         failAllocation();
         return exitCode(Exit::Failed);
     }

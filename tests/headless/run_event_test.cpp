@@ -9,16 +9,18 @@
 #include <map>
 
 #include "headless/record/event_codes.h"
+#include "headless/record/json_line.h"
 #include "headless/record/run_event.h"
 #include "headless/record/run_report.h"
+#include "headless/record/text_line.h"
 #include "shell/resource_ids.h"
 
 namespace {
 constexpr std::uint64_t kMiB = 1024 * 1024;
 
-RunEvent eventAt(const char* name, const std::string& code, const std::string& text, double elapsed = 0) {
+RunEvent eventAt(EventKind kind, const std::string& code, const std::string& text, double elapsed = 0) {
     RunEvent event;
-    event.event = name;
+    event.kind = kind;
     event.code = code;
     event.text = text;
     event.time = {2025, 6, 1, 14, 3, 7, 412, 120};
@@ -34,18 +36,18 @@ RunEvent eventAt(const char* name, const std::string& code, const std::string& t
 }
 
 TEST(RunEventJson, GivesEachKindItsFields) {
-    RunEvent status = eventAt("status", "alloc-failed", "Error: Allocation failed");
+    RunEvent status = eventAt(EventKind::Status, "alloc-failed", "Error: Allocation failed");
     status.line = 4;
     status.keyword = "mallocate";
     status.requested = 64 * kMiB;
-    RunEvent end = eventAt("command-end", "command-end", "status 3 after 0.02 s");
+    RunEvent end = eventAt(EventKind::CommandEnd, "command-end", "status 3 after 0.02 s");
     end.argv = {"sh", "-c", "exit 3"};
     end.status = 3;
     end.seconds = 0.02;
-    RunEvent unknown = eventAt("sample", "sample", "held 0.0MiB");
+    RunEvent unknown = eventAt(EventKind::Sample, "sample", "held 0.0MiB");
     unknown.figures = MemoryFigures{};
     unknown.held.reset();
-    RunEvent west = eventAt("popup", "script-text", "Information: <b>\x1B[31m");
+    RunEvent west = eventAt(EventKind::Popup, "script-text", "Information: <b>\x1B[31m");
     west.time.utcOffsetMinutes = -330;
 
     const struct {
@@ -81,19 +83,19 @@ TEST(RunEventJson, GivesEachKindItsFields) {
 }
 
 TEST(RunEventText, KeepsTheLineFormatAndItsKinds) {
-    RunEvent bare = eventAt("error", "no-terminal", "torvane-run: not run");
+    RunEvent bare = eventAt(EventKind::Error, "no-terminal", "torvane-run: not run");
     bare.textForm = TextForm::Bare;
     const struct {
         RunEvent event;
         const char* expected;
     } cases[] = {
-        {eventAt("status", "pause", "Pause"),
+        {eventAt(EventKind::Status, "pause", "Pause"),
          "2025-06-01 14:03:07.412  rss=3.0MiB  commit=12.0MiB  avail=412.0MiB(cgroup)  status   Pause"},
-        {eventAt("command-start", "command-start", "exit"),
+        {eventAt(EventKind::CommandStart, "command-start", "exit"),
          "2025-06-01 14:03:07.412  rss=3.0MiB  commit=12.0MiB  avail=412.0MiB(cgroup)  command  exit"},
-        {eventAt("command-end", "command-end", "status 3"),
+        {eventAt(EventKind::CommandEnd, "command-end", "status 3"),
          "2025-06-01 14:03:07.412  rss=3.0MiB  commit=12.0MiB  avail=412.0MiB(cgroup)  exit     status 3"},
-        {eventAt("hold-reached", "hold-reached", "reached 1.0MiB in 0.01 s"),
+        {eventAt(EventKind::HoldReached, "hold-reached", "reached 1.0MiB in 0.01 s"),
          "2025-06-01 14:03:07.412  rss=3.0MiB  commit=12.0MiB  avail=412.0MiB(cgroup)  hold     reached 1.0MiB in 0.01 s"},
         {bare, "torvane-run: not run"},
     };
@@ -143,8 +145,8 @@ TEST(RunReport, KeepsEveryEventAndABoundedEvenSetOfSamples) {
         SCOPED_TRACE(c.samples);
         RunRecorder recorder(200);
         for (std::size_t i = 0; i < c.samples; ++i) {
-            recorder.add(eventAt("sample", "sample", "held", static_cast<double>(i)));
-            if (i % 1000 == 0) recorder.add(eventAt("status", "pause", "Pause", static_cast<double>(i)));
+            recorder.add(eventAt(EventKind::Sample, "sample", "held", static_cast<double>(i)));
+            if (i % 1000 == 0) recorder.add(eventAt(EventKind::Status, "pause", "Pause", static_cast<double>(i)));
         }
         EXPECT_EQ(recorder.events().size(), (c.samples + 999) / 1000);
         const auto& kept = recorder.samples();
@@ -160,14 +162,14 @@ TEST(RunReport, KeepsEveryEventAndABoundedEvenSetOfSamples) {
 
 TEST(RunReport, EscapesEveryTextAndNeedsNoScript) {
     RunRecorder recorder;
-    RunEvent popup = eventAt("popup", "script-text", "Information: <script>alert('x')</script> & \"q\"", 0.5);
+    RunEvent popup = eventAt(EventKind::Popup, "script-text", "Information: <script>alert('x')</script> & \"q\"", 0.5);
     popup.line = 3;
     popup.keyword = "<img>";
     recorder.add(popup);
-    RunEvent end = eventAt("command-end", "command-end", "status 3", 0.8);
+    RunEvent end = eventAt(EventKind::CommandEnd, "command-end", "status 3", 0.8);
     end.status = 3;
     recorder.add(end);
-    recorder.add(eventAt("sample", "sample", "held", 0.9));
+    recorder.add(eventAt(EventKind::Sample, "sample", "held", 0.9));
     const ReportHeader header{"host<1>", {"torvane-run", "--report", "<r>.html"}, 3, 1.0, "2025-06-01T14:03:07.412+02:00"};
     const std::string html = reportHtml(header, recorder);
     EXPECT_EQ(html.find("<script"), std::string::npos);
@@ -201,7 +203,7 @@ TEST(RunReport, ScalesToTheRunWhenTheRoomDwarfsIt) {
         SCOPED_TRACE(c.room);
         RunRecorder recorder;
         for (double at : {0.0, 0.5, 1.0}) {
-            RunEvent sample = eventAt("sample", "sample", "held", at);
+            RunEvent sample = eventAt(EventKind::Sample, "sample", "held", at);
             sample.held = 64 * kMiB;
             sample.figures.residentBytes = 68 * kMiB;
             sample.figures.availableBytes = c.room;

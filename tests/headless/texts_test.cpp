@@ -3,7 +3,8 @@
 
 #include <string>
 
-#include "headless/record/log_line.h"
+#include "headless/record/one_line.h"
+#include "headless/record/text_line.h"
 #include "shell/resource_ids.h"
 #include "shell/string_table.h"
 
@@ -81,11 +82,11 @@ TEST(LogLine, ShowsWhatIsNotValidUtf8AsItsBytes) {
 }
 
 TEST(LogLine, PutsTimeAndFiguresBeforeTheEvent) {
-    MemoryFigures figures;
-    figures.residentBytes = 3 * 1048576 + 104858;
-    figures.availableBytes = 0;
-    EXPECT_EQ(formatLogLine({2025, 6, 1, 4, 3, 7, 12}, figures, "status", "Pause"),
-              "2025-06-01 04:03:07.012  rss=3.1MiB  commit=?  avail=0.0MiB  status   Pause");
+    RunEvent pause = statusEvent("pause", "Pause");
+    pause.time = {2025, 6, 1, 4, 3, 7, 12};
+    pause.figures.residentBytes = 3 * 1048576 + 104858;
+    pause.figures.availableBytes = 0;
+    EXPECT_EQ(textLine(pause), "2025-06-01 04:03:07.012  rss=3.1MiB  commit=?  avail=0.0MiB  status   Pause");
 }
 
 }  // namespace

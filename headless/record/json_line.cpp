@@ -1,0 +1,50 @@
+#include "headless/record/json_line.h"
+
+#include <nlohmann/json.hpp>
+
+#include "headless/record/one_line.h"
+#include "headless/system/console_text.h"
+
+namespace {
+nlohmann::ordered_json bytesOrNull(std::uint64_t bytes) {
+    return bytes == MemoryFigures::kUnknown ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(bytes);
+}
+
+template <typename T>
+nlohmann::ordered_json orNull(const std::optional<T>& value) {
+    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+}
+}  // namespace
+
+std::string jsonLine(const RunEvent& event) {
+    nlohmann::ordered_json object = {{"time", rfc3339(event.time)},
+                                     {"event", eventKindRow(event.kind).name},
+                                     {"code", event.code},
+                                     {"text", oneLine(event.text)}};
+    if (event.line) {
+        object["line"] = *event.line;
+        object["keyword"] = oneLine(event.keyword);
+    }
+    const MemoryFigures& figures = event.figures;
+    object["requested"] = orNull(event.requested);
+    object["held"] = orNull(event.held);
+    object["resident"] = bytesOrNull(figures.residentBytes);
+    object["committed"] = bytesOrNull(figures.committedBytes);
+    object["room"] = bytesOrNull(figures.availableBytes);
+    object["limit"] = bytesOrNull(figures.limitBytes);
+    object["limit_source"] = figures.roomSource ? nlohmann::ordered_json(figures.roomSource) : nullptr;
+    if (event.isCommand()) {
+        nlohmann::ordered_json argv = nlohmann::ordered_json::array();
+        for (const std::string& argument : event.argv) argv.push_back(oneLine(argument));
+        object["argv"] = argv;
+        object["status"] = orNull(event.status);
+        object["seconds"] = orNull(event.seconds);
+    }
+    // Every text has been through oneLine, so it is valid UTF-8 already.
+    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void JsonLines::take(const RunEvent& event) {
+    if (event.kind == EventKind::Sample && !printSamples_) return;
+    writeLine(outputLost() ? Stream::Err : Stream::Out, jsonLine(event));
+}

@@ -1,0 +1,10 @@
+#include "headless/record/mebibytes.h"
+
+#include <cstdio>
+
+std::string mebibytesText(std::uint64_t bytes) {
+    if (bytes == UINT64_MAX) return "?";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1fMiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return text;
+}
