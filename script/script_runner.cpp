@@ -1,6 +1,7 @@
 #include "script_runner.h"
 
 #include "box_styles.h"
+#include "script_keywords.h"
 #include "script_reader.h"
 #include "shell/resource_ids.h"
 
@@ -22,36 +23,14 @@ int loadFailure(ScriptHost& host, const std::string& path) {
 // argument token at all; its number then reads as an empty token's, 0.
 std::int32_t numberOf(const char* argument) { return argument ? parseNumber(argument) : 0; }
 
-enum class Unit { Bytes, Kilobytes, Megabytes };
-
 // Byte counts in 64 bits; a negative count has no size and is refused.
-std::uint64_t bytesOf(std::int32_t number, Unit unit) {
+std::uint64_t bytesOf(std::int32_t number, SizeUnit unit) {
     switch (unit) {
-    case Unit::Kilobytes: return kilobytesToBytes(number);
-    case Unit::Megabytes: return megabytesToBytes(number);
-    case Unit::Bytes: break;
+    case SizeUnit::Kilobytes: return kilobytesToBytes(number);
+    case SizeUnit::Megabytes: return megabytesToBytes(number);
+    case SizeUnit::Bytes: break;
     }
     return number < 0 ? UINT64_MAX : static_cast<std::uint64_t>(number);
-}
-
-struct Allocation {
-    const char* keyword;
-    Unit unit;
-    int statusId;
-    int failureId;
-};
-
-constexpr Allocation kAllocations[] = {
-    {"allocate", Unit::Bytes, IDS_MEMORY_ALLOCATING, IDS_ALLOC_FAILED_DOT},
-    {"kallocate", Unit::Kilobytes, IDS_ALLOCATING, IDS_ALLOC_FAILED},
-    {"mallocate", Unit::Megabytes, IDS_ALLOCATING, IDS_ALLOC_FAILED},
-};
-
-const Allocation* allocationCommand(const char* keyword) {
-    for (const Allocation& command : kAllocations) {
-        if (keywordEquals(keyword, command.keyword)) return &command;
-    }
-    return nullptr;
 }
 
 // The line end stays on a last token; cmd would stop at it anyway, and with it
@@ -140,26 +119,32 @@ int runOpenedScript(ScriptHost& host, ScriptReader& reader, LoadBlock& load,
         const char* argument = line.argument;
         host.beginLine(reader.lineNumber(), keyword);
 
-        if (keywordEquals(keyword, "run")) {
+        const ScriptKeyword* command = scriptKeywordOf(keyword);
+        if (!command) continue;  // anything else is skipped without a word
+        switch (command->act) {
+        case ScriptAct::Run:
             runCommand(host, argument);
             if (stopped()) return kScriptStopped;
-        } else if (keywordEquals(keyword, "sleep")) {
+            break;
+        case ScriptAct::Sleep:
             pause(host, argument);
             if (stopped()) return kScriptStopped;
-        } else if (keywordEquals(keyword, "#")) {
-            // a comment
-        } else if (keywordEquals(keyword, "popup")) {
+            break;
+        case ScriptAct::Comment: break;
+        case ScriptAct::Popup:
             host.messageBox(argument ? argument : "", IDS_INFORMATION, kOk | kIconInformation);
             if (stopped()) return kScriptStopped;
-        } else if (const Allocation* command = allocationCommand(keyword)) {
+            break;
+        case ScriptAct::Allocate:
             host.showStatus(command->statusId);
-            if (allocateBlock(load, allocator, physicalMode,
-                              bytesOf(numberOf(argument), command->unit), PageTouch::WriteAll) != 0) {
+            if (allocateBlock(load, allocator, physicalMode, bytesOf(numberOf(argument), command->unit),
+                              PageTouch::WriteAll) != 0) {
                 errorBox(host, command->failureId);
                 return 1;
             }
             scriptAllocated = true;
-        } else if (keywordEquals(keyword, "release") || keywordEquals(keyword, "free")) {
+            break;
+        case ScriptAct::Release:
             host.showStatus(IDS_FREEING);
             // Only this run's own block: one left by an earlier run stays.
             if (!scriptAllocated) {
@@ -168,14 +153,14 @@ int runOpenedScript(ScriptHost& host, ScriptReader& reader, LoadBlock& load,
             }
             releaseBlock(load, allocator, physicalMode);
             scriptAllocated = false;
-        } else if (keywordEquals(keyword, "end")) {
+            break;
+        case ScriptAct::End:
             host.showStatus(IDS_COMPLETED);
             return 0;
-        } else if (keywordEquals(keyword, "asktoquit")) {
+        case ScriptAct::AskToQuit:
             errorBox(host, IDS_ERROR);
             return 0;
         }
-        // Anything else is skipped without a word.
     }
     host.showStatus(IDS_COMPLETED);
     return 0;

@@ -5,38 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "script/script_keywords.h"
+
 namespace {
-enum class Act { Run, Sleep, Comment, Popup, Allocate, Release, End };
-
-struct Keyword {
-    const char* name;
-    Act act;
-    const char* example;  // the command written right, as a fix shows it
-};
-
-// The runner's keywords, each with what it does.
-constexpr Keyword kKeywords[] = {
-    {"run", Act::Run, "run cleanup.bat"},
-    {"sleep", Act::Sleep, "sleep 5"},
-    {"#", Act::Comment, "# "},
-    {"popup", Act::Popup, "popup Hello"},
-    {"allocate", Act::Allocate, "allocate 1048576"},
-    {"kallocate", Act::Allocate, "kallocate 1024"},
-    {"mallocate", Act::Allocate, "mallocate 64"},
-    {"release", Act::Release, "release "},
-    {"free", Act::Release, "free "},
-    {"end", Act::End, "end "},
-    {"asktoquit", Act::End, "asktoquit "},
-};
-
-// As the runner matches a first token.
-const Keyword* keywordOf(const char* token) {
-    for (const Keyword& keyword : kKeywords) {
-        if (keywordEquals(token, keyword.name)) return &keyword;
-    }
-    return nullptr;
-}
-
 // The one table of findings: code, name, severity, and the words for each.
 // {s} stands for the subject, {d} for the detail, both escaped.
 struct Rule {
@@ -209,8 +180,8 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
 
 std::string keywordList() {
     std::string list;
-    for (const Keyword& keyword : kKeywords) {
-        if (keyword.act == Act::Comment) continue;
+    for (const ScriptKeyword& keyword : kScriptKeywords) {
+        if (keyword.act == ScriptAct::Comment) continue;
         if (!list.empty()) list += ", ";
         list += keyword.name;
     }
@@ -236,10 +207,10 @@ const char* nearestKeyword(const std::string& word) {
     // far longer than any keyword is no slip.
     if (word.size() > 20) return nullptr;
     const std::string folded = foldCase(word);
-    const Keyword* best = nullptr;
+    const ScriptKeyword* best = nullptr;
     std::size_t bestDistance = 0;
-    for (const Keyword& keyword : kKeywords) {
-        if (keyword.act == Act::Comment) continue;
+    for (const ScriptKeyword& keyword : kScriptKeywords) {
+        if (keyword.act == ScriptAct::Comment) continue;
         const std::size_t distance = editDistance(folded, keyword.name);
         const std::size_t slack = std::max<std::size_t>(1, std::strlen(keyword.name) / 3);
         if (distance <= slack && (!best || distance < bestDistance)) {
@@ -296,7 +267,7 @@ CheckSummary checkScript(ScriptReader& reader, const std::function<void(const Ch
         const std::string keyword = tokens.keyword;
         const std::string bare = withoutLineEnd(keyword);
         if (bare.empty()) continue;  // a blank line
-        const Keyword* matched = keywordOf(tokens.keyword);
+        const ScriptKeyword* matched = scriptKeywordOf(tokens.keyword);
 
         if (endedAt != 0) {
             // Comments and blank lines after the end are no loss.
@@ -310,12 +281,12 @@ CheckSummary checkScript(ScriptReader& reader, const std::function<void(const Ch
 
         if (continuation) {
             // The rest of a long line is skipped unless it starts with a keyword.
-            if (!matched || matched->act == Act::Comment) continue;
+            if (!matched || matched->act == ScriptAct::Comment) continue;
             emit(CheckCode::LineSplit, withoutLineEnd(text));
         }
         if (!matched) {
             if (bare[0] == '#') continue;  // a comment all the same: skipped either way
-            if (const Keyword* stuck = bare.size() < keyword.size() ? keywordOf(bare.c_str()) : nullptr) {
+            if (const ScriptKeyword* stuck = bare.size() < keyword.size() ? scriptKeywordOf(bare.c_str()) : nullptr) {
                 emit(CheckCode::KeywordWithoutSpace, bare, stuck->example);
             } else if (bare.find('\t') != std::string::npos) {
                 std::string spaced = withoutLineEnd(text);
@@ -332,13 +303,13 @@ CheckSummary checkScript(ScriptReader& reader, const std::function<void(const Ch
 
         const char* argument = tokens.argument;
         switch (matched->act) {
-        case Act::Run:
-        case Act::Popup: {
+        case ScriptAct::Run:
+        case ScriptAct::Popup: {
             if (!argument) break;
             const std::vector<std::string> dropped = droppedWords(text, split, argument);
             if (dropped.empty()) break;
             const std::string shown = withoutLineEnd(argument);
-            if (matched->act == Act::Run) {
+            if (matched->act == ScriptAct::Run) {
                 emit(CheckCode::RunCut, shown);
             } else {
                 std::string joined = keyword + " " + shown;
@@ -347,8 +318,8 @@ CheckSummary checkScript(ScriptReader& reader, const std::function<void(const Ch
             }
             break;
         }
-        case Act::Sleep:
-        case Act::Allocate: {
+        case ScriptAct::Sleep:
+        case ScriptAct::Allocate: {
             const NumberReading number = argument ? readNumber(argument) : NumberReading{};
             if (!number.digits) {
                 emit(CheckCode::NumberMissing, keyword, matched->example);
@@ -357,19 +328,20 @@ CheckSummary checkScript(ScriptReader& reader, const std::function<void(const Ch
             } else if (number.cut) {
                 emit(CheckCode::NumberCut, withoutLineEnd(argument), std::to_string(parseNumber(argument)));
             }
-            if (matched->act == Act::Allocate) {
+            if (matched->act == ScriptAct::Allocate) {
                 if (heldSince != 0) emit(CheckCode::SecondAllocation, keyword, std::to_string(heldSince));
                 heldSince = line;
             }
             break;
         }
-        case Act::Release:
+        case ScriptAct::Release:
             if (heldSince == 0) emit(CheckCode::NothingToRelease, keyword);
             // The run would stop here; the lines after are checked as if it went on.
             heldSince = 0;
             break;
-        case Act::End: endedAt = line; break;
-        case Act::Comment: break;
+        case ScriptAct::End:
+        case ScriptAct::AskToQuit: endedAt = line; break;
+        case ScriptAct::Comment: break;
         }
     }
     return summary;

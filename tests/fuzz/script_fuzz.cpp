@@ -6,14 +6,20 @@
 // - the runner, with a host that always answers Yes and an allocator that only
 //   pretends, never releases a block it did not take, never releases twice,
 //   hands over only non-empty one-token commands without their line end, and
-//   pauses no longer than the largest count a script can ask for.
+//   pauses no longer than the largest count a script can ask for;
+// - the script check (torvane-run --check) recognises every line the runner
+//   acts on: no line on which the runner showed, asked, paused or ran
+//   anything is one the check calls skipped or unreachable.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "headless/check/script_check.h"
 
 #include "load/load_block.h"
 #include "script/box_styles.h"
@@ -67,14 +73,28 @@ std::vector<std::string> readerPieces(const std::uint8_t* data, std::size_t size
 
 class YesHost : public ScriptHost {
 public:
+    // The lines on which the runner did anything through the host.
+    std::set<unsigned> acted;
+    void beginLine(unsigned lineNumber, const char*) override { line_ = lineNumber; }
+    // Asked before each line is read: what comes after, until the next
+    // line begins (the end of the file's "Completed"), belongs to no line.
+    bool stopRequested() override {
+        line_ = 0;
+        return false;
+    }
+    void act() {
+        if (line_ != 0) acted.insert(line_);
+    }
     Choice chooseFile(std::string&) override { fail("no dialog in a run of an open reader"); }
     void showStatus(int id) override {
+        act();
         check(id == IDS_EXECUTE || id == IDS_ALLOCATING || id == IDS_FREEING ||
                   (id >= IDS_EXTERNAL_COMMAND && id <= IDS_COMPLETED && id != IDS_RUNNING),
               "unexpected status");
     }
     std::string loadString(int id) override { return "S" + std::to_string(id); }
     int messageBox(const char* text, int captionId, unsigned) override {
+        act();
         if (captionId == IDS_INFORMATION) {
             check(std::strchr(text, ' ') == nullptr && std::strlen(text) < ScriptReader::kLineLimit,
                   "pop-up text is not one token");
@@ -82,13 +102,43 @@ public:
         return box_styles::kIdYes;
     }
     void sleepMilliseconds(std::uint64_t ms) override {
+        act();
         check(ms <= std::uint64_t{INT32_MAX} * 1000, "pause beyond the largest count");
     }
     void runCommand(const char* command) override {
+        act();
         check(*command != '\0', "empty command handed over");
         check(std::strpbrk(command, " \n") == nullptr, "command holds a space or a line end");
     }
+
+private:
+    unsigned line_ = 0;  // 0: before the first line (the confirmation)
 };
+
+// The lines the check says the runner skips or never reaches. A line cut in
+// pieces past 1,023 bytes may have a skipped first piece and an acted-on
+// second one (the check names such lines with its line-split finding), or an
+// acted-on first piece that ends the run and a rest that never runs.
+void checkRecognisesActedLines(const std::uint8_t* data, std::size_t size, const std::set<unsigned>& acted) {
+    std::set<unsigned> skipped, split;
+    ScriptReader reader(data, size);
+    checkScript(reader, [&](const CheckFinding& finding) {
+        switch (finding.code) {
+        case CheckCode::UnknownKeyword:
+        case CheckCode::KeywordWithoutSpace:
+        case CheckCode::TabInCommand: skipped.insert(finding.line); break;
+        case CheckCode::Unreachable:
+            // Past 1,023 bytes, the rest of the very line that ends the run.
+            if (finding.detail != std::to_string(finding.line)) skipped.insert(finding.line);
+            break;
+        case CheckCode::LineSplit: split.insert(finding.line); break;
+        default: break;
+        }
+    });
+    for (unsigned line : acted) {
+        if (skipped.count(line) && !split.count(line)) fail("the check calls skipped a line the runner acted on");
+    }
+}
 
 // Pretends to allocate anything up to its commit limit and checks that only
 // the block described last is ever released, and only once.
@@ -140,6 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     LoadBlock load;
     const int result = runOpenedScript(host, reader, load, allocator, physicalMode);
     check(result == 0 || result == 1, "result is neither 0 nor 1");
+    checkRecognisesActedLines(data, size, host.acted);
     if (physicalMode) check(load.allocated == 0 && load.size == 0, "physical mode touched size or allocated");
     return 0;
 }
