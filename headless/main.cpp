@@ -42,7 +42,11 @@ int main(int argc, char** argv) {
     const ParsedCommandLine parsed = parseCommandLine(argc, argv);
     if (parsed.outcome == Parsed::Help) {
         writeLine(Stream::Out, kHelpText);
-        return 0;
+        return exitCode(Exit::Done);
+    }
+    if (parsed.outcome == Parsed::Version || parsed.outcome == Parsed::Reference) {
+        writeLine(Stream::Out, parsed.outcome == Parsed::Version ? versionText() : referenceText());
+        return exitCode(Exit::Done);
     }
     if (parsed.outcome == Parsed::UsageError) {
         writeLine(Stream::Err, "torvane-run: " + parsed.error + " (try --help)");

@@ -8,6 +8,7 @@
 
 #include "headless/cli/durations.h"
 #include "headless/cli/exit_status.h"
+#include "headless/record/run_event.h"
 #include "headless/record/one_line.h"
 #include "headless/cli/sizes.h"
 
@@ -23,8 +24,9 @@ constexpr char kDescription[] =
     "Runs a Torvane script (.evk) unattended, with the same rules, commands and\n"
     "texts as the window's Script Exec. Or holds memory sized to the machine\n"
     "or its container (--hold, --keep-available), for a time or around a\n"
-    "command whose exit status becomes torvane-run's.\n"
-    "\n"
+    "command whose exit status becomes torvane-run's.";
+
+constexpr char kSizeAndDuration[] =
     "SIZE: 512M, 2G, 1.5G, 300K (binary units); 80% of the memory room's total\n"
     "(the machine's memory or the container's limit); all-2G (all the room\n"
     "holds now but 2G). DURATION: 500ms, 30s, 5m, 1h or a number of seconds.";
@@ -45,6 +47,13 @@ public:
     std::string make_description(const CLI::App*) const override { return {}; }
     std::string make_usage(const CLI::App* app, std::string) const override {
         return std::string(kUsage) + "\n" + app->get_description() + "\n";
+    }
+    // A hidden option's group (--reference) prints nothing, but CLI11 still
+    // puts a blank line for it.
+    std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
+        std::string text = CLI::Formatter::make_help(app, std::move(name), mode);
+        for (std::size_t at; (at = text.find("\n\n\n")) != std::string::npos;) text.erase(at, 1);
+        return text;
     }
     std::string make_option_opts(const CLI::Option* option) const override {
         return option->get_positional() ? std::string() : CLI::Formatter::make_option_opts(option);
@@ -70,11 +79,30 @@ CLI::Validator formCheck(std::function<bool(const std::string&)> valid, std::str
         "");
 }
 
+// A whole number from `low` to `high`, said in words; CLI11's own range
+// check would put "in [1 - 256]" into --help beside the option's name.
+CLI::Validator wholeNumber(long long low, long long high) {
+    return CLI::Validator(
+        [low, high](std::string& value) {
+            std::size_t used = 0;
+            long long number = 0;
+            bool ok = !value.empty();
+            try {
+                number = std::stoll(value, &used);
+            } catch (const std::exception&) {
+                ok = false;
+            }
+            if (ok && used == value.size() && number >= low && number <= high) return std::string();
+            return "\"" + value + "\" is not a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+        },
+        "");
+}
+
 // A DURATION option: the text becomes a count of milliseconds before CLI11
 // reads the number.
 template <typename Target>
-void duration(CLI::App& app, const char* name, Target& target, const char* text) {
-    app.add_option(name, target, text)
+CLI::Option* duration(CLI::App& app, const char* name, Target& target, const char* text) {
+    return app.add_option(name, target, text)
         ->type_name("DURATION")
         ->take_last()
         ->transform(CLI::Validator(
@@ -101,11 +129,41 @@ void sizeOption(CLI::App& app, const char* name, Options& options, RunMode mode,
                           kSizeForms));
 }
 
-// The one table of options: the parser and --help are both made from it.
-// Every script argument lands in `scripts`, so that "one too many" can be
-// told apart from an unknown option.
-void declare(CLI::App& app, Options& options, std::vector<std::string>& scripts) {
-    app.description(kDescription);
+// The kinds of run an option may be given to.
+enum RunKinds : unsigned {
+    kInScript = 1u << 0,
+    kInCheck = 1u << 1,
+    kInHold = 1u << 2,
+    kInKeep = 1u << 3,
+    kInHolds = kInHold | kInKeep,
+    kInRuns = kInScript | kInHolds,
+    kAnywhere = kInRuns | kInCheck,
+};
+
+// An option that goes with some kinds of run only, and the refusal when it
+// is given to another: the usage check and the reference both read these.
+struct Joined {
+    const CLI::Option* option;
+    unsigned kinds;
+    const char* whyNot;  // null: "X goes with ..." from `kinds`
+};
+
+struct OptionTable {
+    std::vector<std::string> scripts;
+    std::vector<Joined> joins;
+    bool version = false;
+    bool reference = false;
+};
+
+// The one table of options: the parser, --help and the reference are all
+// made from it. Every script argument lands in `scripts`, so that "one too
+// many" can be told apart from an unknown option.
+void declare(CLI::App& app, Options& options, OptionTable& table) {
+    std::vector<std::string>& scripts = table.scripts;
+    const auto goes = [&table](const CLI::Option* option, unsigned kinds, const char* whyNot = nullptr) {
+        table.joins.push_back({option, kinds, whyNot});
+    };
+    app.description(std::string(kDescription) + "\n\n" + kSizeAndDuration);
     app.footer(std::string(kFooter) + "\n\n" + exitStatusHelp(kScriptRun | kHoldRun));
     app.formatter(std::make_shared<HelpLayout>());
     app.get_formatter()->column_width(22);
@@ -139,8 +197,15 @@ void declare(CLI::App& app, Options& options, std::vector<std::string>& scripts)
     for (const Flag& flag : flags) {
         std::string shown = flag.names;
         if (const std::size_t comma = shown.find(','); comma != std::string::npos) shown.replace(comma, 1, " or ");
-        app.add_flag(flag.names, options.*flag.field, flag.text)->check(noValue(shown));
+        const CLI::Option* option = app.add_flag(flag.names, options.*flag.field, flag.text)->check(noValue(shown));
+        if (flag.field == &Options::check) {
+            goes(option, kInScript | kInCheck,
+                 "--check reads a script; it does not go with --hold or --keep-available");
+        }
     }
+    app.add_flag("--version", table.version, "print the version and end")->check(noValue("--version"));
+    // Not in --help: the reference in docs/torvane-run.md is this output.
+    app.add_flag("--reference", table.reference)->group("");
 
     duration(app, "--grace", options.graceMilliseconds,
              "how long a `run` command gets to end after a stop is\npassed on to it, before it is killed; "
@@ -148,28 +213,32 @@ void declare(CLI::App& app, Options& options, std::vector<std::string>& scripts)
     duration(app, "--timeout", options.timeoutMilliseconds,
              "end the whole run after DURATION, whatever it is doing:\nthe memory released, a command ended, "
              "exit status 124");
-    duration(app, "--sample", options.sampleMilliseconds,
-             "a sample event every DURATION with what is held and\nthe memory figures, also during "
-             "pauses and commands");
-    app.add_option("--report", options.report,
+    static constexpr char kNothingToRecord[] =
+        "--check runs nothing, so there is nothing to sample or report; leave out --sample and --report";
+    goes(duration(app, "--sample", options.sampleMilliseconds,
+                  "a sample event every DURATION with what is held and\nthe memory figures, also during "
+                  "pauses and commands"),
+         kInRuns, kNothingToRecord);
+    goes(app.add_option("--report", options.report,
                    "at the end of the run, however it ends, write an\nHTML report to FILE: a chart of the "
                    "memory over\ntime, every event, the exit status")
         ->type_name("FILE")
         ->take_last()
         ->check(formCheck([](const std::string& value) { return !value.empty(); }, "a file name",
-                          "e.g. --report run.html"));
+                          "e.g. --report run.html")),
+         kInRuns, kNothingToRecord);
     app.add_option("--workers", options.workers,
                    "threads that share each access-load pass, each writing\nits own part (default 1)")
         ->type_name("N")
         ->take_last()
-        ->check(CLI::Range(1u, 256u));
+        ->check(wholeNumber(1, 256));
 #ifndef _WIN32
     app.add_option("--oom-score-adj", options.oomScoreAdjust,
                    "this process's OOM score adjustment, -1000 to 1000:\n1000 makes the load die first, "
                    "-1000 (root) the\nsystem under test; commands keep their own")
         ->type_name("N")
         ->take_last()
-        ->check(CLI::Range(-1000, 1000));
+        ->check(wholeNumber(-1000, 1000));
 #endif
 
     sizeOption(app, "--hold", options, RunMode::Hold,
@@ -177,22 +246,27 @@ void declare(CLI::App& app, Options& options, std::vector<std::string>& scripts)
     sizeOption(app, "--keep-available", options, RunMode::KeepAvailable,
                "hold whatever keeps the memory room at SIZE, within\nmax(32M, 1%) of its total, as other "
                "processes take\nand free memory");
-    app.add_option_function<std::string>(
-           "--ramp", [&options](const std::string& value) { options.ramp = parseRamp(value); },
-           "--hold: reach SIZE in steps, e.g. 256M/5s")
-        ->type_name("STEP/INTERVAL")
-        ->take_last()
-        ->check(formCheck([](const std::string& value) { return parseRamp(value).has_value(); },
-                          "a ramp step", kRampForms));
-    app.add_flag("--lazy", options.lazy, "--hold: only commit the memory; do not make it resident")
-        ->check(noValue("--lazy"));
-    app.add_flag("--partial", options.partial,
-                 "--hold: when SIZE does not fit the room, take what\nfits and say so, instead of failing")
-        ->check(noValue("--partial"));
-    duration(app, "--for", options.forMilliseconds, "end the hold after DURATION (status 0); without it\n"
-                                                    "and without a command, a stop ends it");
-    duration(app, "--interval", options.intervalMilliseconds,
-             "--keep-available: how often the room is read\n(default 250ms)");
+    goes(app.add_option_function<std::string>(
+                "--ramp", [&options](const std::string& value) { options.ramp = parseRamp(value); },
+                "--hold: reach SIZE in steps, e.g. 256M/5s")
+             ->type_name("STEP/INTERVAL")
+             ->take_last()
+             ->check(formCheck([](const std::string& value) { return parseRamp(value).has_value(); },
+                               "a ramp step", kRampForms)),
+         kInHold);
+    goes(app.add_flag("--lazy", options.lazy, "--hold: only commit the memory; do not make it resident")
+             ->check(noValue("--lazy")),
+         kInHold);
+    goes(app.add_flag("--partial", options.partial,
+                      "--hold: when SIZE does not fit the room, take what\nfits and say so, instead of failing")
+             ->check(noValue("--partial")),
+         kInHold);
+    goes(duration(app, "--for", options.forMilliseconds,
+                  "end the hold after DURATION (status 0); without it\nand without a command, a stop ends it"),
+         kInHolds);
+    goes(duration(app, "--interval", options.intervalMilliseconds,
+                  "--keep-available: how often the room is read\n(default 250ms)"),
+         kInHolds);
 
     app.add_option("SCRIPT", scripts,
                    "the script to run; after --, the next argument is the\nscript even if it starts with '-'. "
@@ -210,37 +284,54 @@ std::string optionList(const CLI::App& app) {
     return list;
 }
 
-// The rules between options that no single option can check.
-std::string holdUsageError(const CLI::App& app, const Options& options) {
-    const bool keep = options.mode == RunMode::KeepAvailable;
-    if (app.count("--hold") && app.count("--keep-available")) return "--hold and --keep-available: one at a time";
-    if (options.check) return "--check reads a script; it does not go with --hold or --keep-available";
-    if (options.forMilliseconds && !options.command.empty()) {
-        return "--for ends a hold that has no command; to end the command as well, use --timeout";
+// The kind of run the command line asks for.
+unsigned kindOf(const Options& options) {
+    switch (options.mode) {
+    case RunMode::Hold: return kInHold;
+    case RunMode::KeepAvailable: return kInKeep;
+    case RunMode::Script: break;
     }
-    for (const char* holdOnly : {"--ramp", "--lazy", "--partial"}) {
-        if (keep && app.count(holdOnly)) return std::string(holdOnly) + " goes with --hold, not --keep-available";
-    }
-    if (options.intervalMilliseconds < 10) return "--interval: at least 10ms; e.g. 250ms";
-    return {};
+    return options.check ? kInCheck : kInScript;
 }
 
-std::string usageError(const CLI::App& app, Options& options, const std::vector<std::string>& scripts) {
+// "--lazy goes with --hold, not --keep-available"; "--for goes with --hold
+// or --keep-available".
+std::string refusal(const Joined& join, unsigned kind) {
+    if (join.whyNot) return join.whyNot;
+    const std::string name = "--" + join.option->get_lnames().front();
+    if (kind == kInKeep && (join.kinds & kInHold)) return name + " goes with --hold, not --keep-available";
+    std::string with;
+    for (const auto& [bit, words] : {std::pair{kInHold, "--hold"}, std::pair{kInKeep, "--keep-available"},
+                                     std::pair{kInScript, "a script"}}) {
+        if (!(join.kinds & bit)) continue;
+        if (!with.empty()) with += " or ";
+        with += words;
+    }
+    return name + " goes with " + with;
+}
+
+// The rules between options that no single option can check.
+std::string usageError(const CLI::App& app, Options& options, const OptionTable& table) {
     for (const std::string& extra : app.remaining()) {
         // With extras allowed, CLI11 also keeps the "--" that ended the options.
         if (extra != "--") return "unknown option " + extra + "; the options are " + optionList(app);
     }
+    if (table.version || table.reference) return {};
     // Fewer would be a sample per tick or more: the log would be all samples.
     if (options.sampleMilliseconds && *options.sampleMilliseconds < 50) return "--sample: at least 50ms; e.g. 1s";
-    if (options.check && (options.sampleMilliseconds || !options.report.empty())) {
-        return "--check runs nothing, so there is nothing to sample or report; leave out --sample and --report";
+    if (app.count("--hold") && app.count("--keep-available")) return "--hold and --keep-available: one at a time";
+    const unsigned kind = kindOf(options);
+    for (const Joined& join : table.joins) {
+        if (join.option->count() > 0 && !(join.kinds & kind)) return refusal(join, kind);
     }
+    const std::vector<std::string>& scripts = table.scripts;
     if (options.mode != RunMode::Script) {
         options.command = scripts;
-        return holdUsageError(app, options);
-    }
-    for (const char* holdOnly : {"--ramp", "--lazy", "--partial", "--for", "--interval"}) {
-        if (app.count(holdOnly)) return std::string(holdOnly) + " goes with --hold or --keep-available";
+        if (options.forMilliseconds && !options.command.empty()) {
+            return "--for ends a hold that has no command; to end the command as well, use --timeout";
+        }
+        if (options.intervalMilliseconds < 10) return "--interval: at least 10ms; e.g. 250ms";
+        return {};
     }
     if (scripts.empty()) return "no script named; give one, e.g. torvane-run --yes hold.evk";
     if (scripts.size() > 1) return "one script at a time: " + scripts[1] + " is one too many";
@@ -248,28 +339,109 @@ std::string usageError(const CLI::App& app, Options& options, const std::vector<
     return {};
 }
 
+std::string helpOf(CLI::App& app) {
+    std::string text = app.help();
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
 std::string makeHelpText() {
     CLI::App app("", "torvane-run");
     Options options;
-    std::vector<std::string> scripts;
-    declare(app, options, scripts);
-    std::string text = app.help();
-    while (!text.empty() && text.back() == '\n') text.pop_back();
+    OptionTable table;
+    declare(app, options, table);
+    return helpOf(app);
+}
+
+// A help text's lines as one line, for a table cell.
+std::string cellText(std::string text) {
+    for (char& c : text) {
+        if (c == '\n') c = ' ';
+        if (c == '|') c = '/';
+    }
+    return text;
+}
+
+std::string kindsText(unsigned kinds) {
+    if (kinds == kAnywhere) return "any";
+    std::string text;
+    for (const auto& [bit, words] : {std::pair{kInScript, "script"}, std::pair{kInCheck, "--check"},
+                                     std::pair{kInHold, "--hold"}, std::pair{kInKeep, "--keep-available"}}) {
+        if (!(kinds & bit)) continue;
+        if (!text.empty()) text += ", ";
+        text += words;
+    }
+    return text;
+}
+
+// The reference, in Markdown, from the option table, the exit-status table
+// and the event kinds.
+std::string makeReference() {
+    CLI::App app("", "torvane-run");
+    Options options;
+    OptionTable table;
+    declare(app, options, table);
+    std::string text =
+        "# `torvane-run` reference\n\n"
+        "Made by `torvane-run --reference` from the program's own tables; a test\n"
+        "checks that this copy matches. The everyday tasks are in the README; how\n"
+        "torvane-run behaves in containers and on each system, in notes.md.\n\n"
+        "## Synopsis\n\n```text\n" +
+        std::string(kUsage) +
+        "       torvane-run --check [--json] SCRIPT\n"
+        "       torvane-run --version\n```\n\n" +
+        cellText(kDescription) + "\n\n" + cellText(kSizeAndDuration) +
+        "\n\n## Options\n\n| Option | Value | Goes with | What it does |\n| --- | --- | --- | --- |\n";
+    for (const CLI::Option* option : app.get_options()) {
+        if (option->get_group().empty()) continue;  // hidden: --reference
+        unsigned kinds = kAnywhere;
+        for (const Joined& join : table.joins) {
+            if (join.option == option) kinds = join.kinds;
+        }
+        if (option->get_positional()) kinds = kInScript | kInCheck | kInHolds;
+        text += "| `" + option->get_name(false, true) + "` | " + option->get_type_name() + " | " + kindsText(kinds) +
+                " | " + cellText(option->get_description()) + " |\n";
+    }
+    text += "\nSCRIPT with `--hold` or `--keep-available`: the command and its arguments, after `--`.\n";
+    text += "\n## Exit status\n\n| Status | Name | Runs | Meaning |\n| --- | --- | --- | --- |\n";
+    for (unsigned k = 0; k < kExitStatusCount; ++k) {
+        const ExitStatusRow& row = kExitStatuses[k];
+        std::string runs;
+        for (const auto& [bit, words] : {std::pair{kScriptRun, "script"}, std::pair{kHoldRun, "hold"},
+                                         std::pair{kCheckRun, "--check"}}) {
+            if (!(row.modes & bit)) continue;
+            if (!runs.empty()) runs += ", ";
+            runs += words;
+        }
+        text += std::string("| ") + row.shown + " | `" + row.name + "` | " + runs + " | " + cellText(row.meaning) +
+                " |\n";
+    }
+    text += "\n## Events\n\nEach event is one text line (its column below) or, with `--json`, one JSON\n"
+            "object whose `event` is the name below.\n\n| Event | Text column | Meaning |\n| --- | --- | --- |\n";
+    for (unsigned k = 0; k < kEventKindCount; ++k) {
+        const EventKindRow& row = kEventKinds[k];
+        text += std::string("| `") + row.name + "` | `" + row.column + "` | " + row.meaning + " |\n";
+    }
+    text += "\n## --help\n\nAs `torvane-run --help` prints them:\n\n```text\n" + helpOf(app) + "\n```\n";
     return text;
 }
 }  // namespace
 
 const std::string kHelpText = makeHelpText();
 
+std::string referenceText() { return makeReference(); }
+
+const char* versionText() { return "torvane-run " TORVANE_VERSION; }
+
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     ParsedCommandLine parsed;
     CLI::App app("", "torvane-run");
-    std::vector<std::string> scripts;
-    declare(app, parsed.options, scripts);
+    OptionTable table;
+    declare(app, parsed.options, table);
     std::string error;
     try {
         app.parse(argc, argv);
-        error = usageError(app, parsed.options, scripts);
+        error = usageError(app, parsed.options, table);
     } catch (const CLI::CallForHelp&) {
         parsed.outcome = Parsed::Help;
         return parsed;
@@ -282,7 +454,11 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
         parsed.error = oneLine(error);
         return parsed;
     }
-    if (parsed.options.mode == RunMode::Script) parsed.options.script = scripts[0];
+    if (table.version || table.reference) {
+        parsed.outcome = table.version ? Parsed::Version : Parsed::Reference;
+        return parsed;
+    }
+    if (parsed.options.mode == RunMode::Script) parsed.options.script = table.scripts[0];
     parsed.outcome = Parsed::Run;
     return parsed;
 }

@@ -39,7 +39,7 @@ struct Options {
     std::vector<std::string> command;  // run while the memory is held, its status the run's
 };
 
-enum class Parsed { Run, Help, UsageError };
+enum class Parsed { Run, Help, Version, Reference, UsageError };
 
 struct ParsedCommandLine {
     Parsed outcome = Parsed::UsageError;
@@ -52,6 +52,13 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv);
 // The --help text: options, output and exit statuses (no final line end),
 // made from the same declarations as the parser.
 extern const std::string kHelpText;
+
+// "torvane-run 3.0.0": the version the packages are named by.
+const char* versionText();
+
+// docs/torvane-run.md, from the option table, the exit statuses and the
+// event kinds (torvane-run --reference).
+std::string referenceText();
 
 // The folder part of a script's path, where its external commands start;
 // empty when the path names none (the current directory).

@@ -115,6 +115,7 @@ TEST(TorvaneRun, UsageErrorsAndHelp) {
         {{"--bogus", "a.evk"}, 2, "", "unknown option --bogus"},
         {{"a.evk", "b.evk"}, 2, "", "one script at a time"},
         {{"--help"}, 0, "130 SIGINT (Ctrl-C)", ""},
+        {{"--version"}, 0, "torvane-run 3.", ""},
     };
     for (const auto& c : cases) {
         const RunResult r = runToEnd(ChildSetup{c.args});

@@ -84,9 +84,11 @@ TEST(CommandLine, UsageErrorsSayWhatWasWrongAndWhatIsRight) {
         {{"--hold", "1G", "--for", "5s", "--", "sleep", "9"},
          "--for ends a hold that has no command; to end the command as well, use --timeout"},
         {{"--keep-available", "1G", "--lazy"}, "--lazy goes with --hold, not --keep-available"},
-        {{"--ramp", "1G/1s", "a.evk"}, "--ramp goes with --hold or --keep-available"},
+        {{"--ramp", "1G/1s", "a.evk"}, "--ramp goes with --hold"},
+        {{"--for", "1s", "a.evk"}, "--for goes with --hold or --keep-available"},
         {{"--hold", "1G", "--check"}, "--check reads a script; it does not go with --hold or --keep-available"},
-        {{"--workers", "0", "a.evk"}, "--workers: Value 0 not in range"},
+        {{"--check", "--sample", "1s", "a.evk"}, "--check runs nothing, so there is nothing to sample or report"},
+        {{"--workers", "0", "a.evk"}, "--workers: \"0\" is not a whole number from 1 to 256"},
         {{"--keep-available", "1G", "--interval", "5ms"}, "--interval: at least 10ms; e.g. 250ms"},
         {{"--timeout", "soon", "a.evk"}, "--timeout: \"soon\" is not a duration"},
     };
