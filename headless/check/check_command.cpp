@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "headless/system/console_text.h"
-#include "headless/record/one_line.h"
 #include "headless/check/script_check.h"
+#include "headless/record/one_line.h"
+#include "headless/system/console_text.h"
 #include "headless/system/script_file.h"
 
 namespace {

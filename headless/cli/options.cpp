@@ -8,9 +8,9 @@
 
 #include "headless/cli/durations.h"
 #include "headless/cli/exit_status.h"
-#include "headless/record/run_event.h"
-#include "headless/record/one_line.h"
 #include "headless/cli/sizes.h"
+#include "headless/record/one_line.h"
+#include "headless/record/run_event.h"
 
 namespace {
 constexpr char kUsage[] =

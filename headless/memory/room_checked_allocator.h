@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "load/load_block.h"
 #include "headless/memory/room_rules.h"
+#include "load/load_block.h"
 
 // Whether a resident block of `bytes` fits `room`. Each 4 KiB page also
 // needs 8 bytes of page table, charged to the same limit, so a block needs

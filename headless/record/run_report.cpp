@@ -1,7 +1,7 @@
 #include "headless/record/run_report.h"
-#include "headless/record/one_line.h"
-#include "headless/record/mebibytes.h"
 #include "headless/record/local_time.h"
+#include "headless/record/mebibytes.h"
+#include "headless/record/one_line.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,8 +2,8 @@
 #include "headless/cli/exit_status.h"
 
 #include "headless/runs/run_control.h"
-#include "headless/system/stop_request.h"
 #include "headless/runs/tick_wait.h"
+#include "headless/system/stop_request.h"
 
 namespace {
 // What a command is sent when the run stops for lost output or its deadline

@@ -1,16 +1,16 @@
 #include "headless/runs/console_host.h"
 
-#include "headless/runs/command_wait.h"
-#include "headless/system/console_text.h"
 #include "headless/record/event_codes.h"
-#include "headless/system/line_input.h"
 #include "headless/record/one_line.h"
-#include "headless/runs/parallel_fill.h"
 #include "headless/record/run_log.h"
+#include "headless/runs/command_wait.h"
+#include "headless/runs/parallel_fill.h"
 #include "headless/runs/run_control.h"
-#include "script/box_styles.h"
+#include "headless/system/console_text.h"
+#include "headless/system/line_input.h"
 #include "headless/system/script_file.h"
 #include "headless/system/stop_request.h"
+#include "script/box_styles.h"
 
 using namespace box_styles;
 

@@ -5,12 +5,12 @@
 #pragma once
 #include <string>
 
+#include "headless/cli/options.h"
+#include "headless/runs/tick_wait.h"
 #include "headless/system/external_command.h"
 #include "load/access_load.h"
 #include "load/load_block.h"
-#include "headless/cli/options.h"
 #include "script/script_runner.h"
-#include "headless/runs/tick_wait.h"
 
 class ConsoleHost final : public ScriptHost {
 public:

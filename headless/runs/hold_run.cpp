@@ -4,21 +4,21 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "headless/memory/room_checked_allocator.h"
+#include "headless/record/mebibytes.h"
+#include "headless/record/run_log.h"
 #include "headless/runs/command_wait.h"
-#include "headless/system/console_text.h"
-#include "headless/system/external_command.h"
 #include "headless/runs/held_memory.h"
 #include "headless/runs/keep_available.h"
-#include "load/access_load.h"
-#include "headless/record/mebibytes.h"
-#include "headless/system/memory_room.h"
 #include "headless/runs/parallel_fill.h"
-#include "headless/memory/room_checked_allocator.h"
-#include "headless/record/run_log.h"
 #include "headless/runs/run_control.h"
-#include "shell/resource_ids.h"
-#include "headless/system/stop_request.h"
 #include "headless/runs/tick_wait.h"
+#include "headless/system/console_text.h"
+#include "headless/system/external_command.h"
+#include "headless/system/memory_room.h"
+#include "headless/system/stop_request.h"
+#include "load/access_load.h"
+#include "shell/resource_ids.h"
 
 namespace {
 // --hold takes its memory in blocks of this size: few enough room checks

@@ -3,8 +3,8 @@
 // room stays at a level (--keep-available), for a time, until a stop, or
 // around a command whose exit status becomes the run's.
 #pragma once
-#include "load/load_block.h"
 #include "headless/cli/options.h"
+#include "load/load_block.h"
 
 // The whole run; returns its exit status: the command's (128 + signal when
 // a signal ended it, 127 when it could not be started), 0 at the end of

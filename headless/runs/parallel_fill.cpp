@@ -1,7 +1,7 @@
 #include "headless/runs/parallel_fill.h"
 
-#include "load/access_load.h"
 #include "headless/system/part_thread.h"
+#include "load/access_load.h"
 
 namespace {
 constexpr std::uintptr_t kPage = 4096;

@@ -9,8 +9,8 @@
 #include <functional>
 #include <vector>
 
-#include "headless/memory/room_rules.h"
 #include "headless/memory/room_checked_allocator.h"
+#include "headless/memory/room_rules.h"
 
 namespace {
 constexpr std::uint64_t kMiB = 1ull << 20;

@@ -1,6 +1,6 @@
+#include "headless/memory/proc_fields.h"
 #include "headless/memory/room_rules.h"
 #include "headless/system/memory_room.h"
-#include "headless/memory/proc_fields.h"
 
 #include <gtest/gtest.h>
 

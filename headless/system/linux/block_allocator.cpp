@@ -10,8 +10,8 @@
 #include <new>
 #include <unordered_map>
 
-#include "headless/system/block_allocator.h"
 #include "headless/memory/proc_fields.h"
+#include "headless/system/block_allocator.h"
 
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23  // Linux 5.14; older C libraries lack the name

@@ -4,8 +4,8 @@
 
 #include "headless/system/memory_figures.h"
 
-#include "headless/system/memory_room.h"
 #include "headless/memory/proc_fields.h"
+#include "headless/system/memory_room.h"
 
 MemoryFigures readMemoryFigures() {
     MemoryFigures figures;

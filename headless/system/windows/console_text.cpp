@@ -6,8 +6,8 @@
 #include <windows.h>
 
 #include "headless/system/console_text.h"
-#include "shell/string_table.h"
 #include "headless/system/windows/system_text.h"
+#include "shell/string_table.h"
 
 namespace {
 TextLanguage userLanguage() {

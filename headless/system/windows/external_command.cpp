@@ -9,8 +9,8 @@
 #include "headless/system/console_text.h"
 #include "headless/system/external_command.h"
 #include "headless/system/stop_request.h"
-#include "headless/system/windows/system_text.h"
 #include "headless/system/windows/command_line.h"
+#include "headless/system/windows/system_text.h"
 
 // Windows cannot enter a folder by a handle: each command is given the path
 // as its current directory, and is not run when the folder has gone.
