@@ -1,5 +1,5 @@
 // Taking a physical-mode block natively, as torvane-run does on Linux (the
-// product's allocateBlock over headless/posix_allocator.cpp), against the
+// product's allocateBlock over headless/system/linux/block_allocator.cpp), against the
 // fastest way Linux offers to make as much fresh memory resident. Prints
 // BENCH <figure> <case> <series> <value> <unit> and NOTE <figure> <text>
 // records for tools/bench.sh.
