@@ -26,7 +26,11 @@ int runScriptMode(const Options& options, BlockAllocator& allocator) {
     LoadBlock load;
     AccessLoad access;
     ConsoleHost host(options, load, access);
-    if (options.strict && !scriptPassesCheck(options)) return exitCode(Exit::Failed);
+    if (options.strict) {
+        StrictCheck strict = checkStrictly(options);
+        if (!strict.run) return strict.status;
+        if (strict.script) host.runFrom(std::move(strict.script));
+    }
     const int result = runScript(host, load, allocator, options.physical ? 1 : 0);
     if (result == kScriptStopped || runShouldStop()) {
         host.reportStop();
@@ -49,23 +53,19 @@ int main(int argc, char** argv) {
         return exitCode(Exit::Done);
     }
     if (parsed.outcome == Parsed::UsageError) {
-        writeLine(Stream::Err, "torvane-run: " + parsed.error + " (try --help)");
+        // Said as a JSON line when --json was asked for, even on a line that
+        // does not parse: a pipeline reads every error the same way.
+        TextLines textLines(false);
+        JsonLines jsonLines(false);
+        setUpRunLog({{jsonAsked(argc, argv) ? static_cast<EventSink*>(&jsonLines) : &textLines}, {}, {}, {}});
+        logEvent(errorEvent("usage", "torvane-run: " + parsed.error + " (try --help)", TextForm::Bare));
         return exitCode(Exit::Usage);
     }
     catchStopRequests();
     const Options& options = parsed.options;
+    if (options.timeoutMilliseconds) setRunDeadline(*options.timeoutMilliseconds);
     if (options.check) return runCheckCommand(options);
 
-#ifndef _WIN32
-    if (options.oomScoreAdjust) {
-        std::string why;
-        if (!adjustOomScore(*options.oomScoreAdjust, why)) {
-            writeLine(Stream::Err, "torvane-run: --oom-score-adj: " + why);
-            return exitCode(Exit::Failed);
-        }
-    }
-#endif
-    if (options.timeoutMilliseconds) setRunDeadline(*options.timeoutMilliseconds);
 
     // Resident blocks must fit the memory room. With the access load a
     // normal-mode block is written whole at its first pass, so it must fit
@@ -89,6 +89,15 @@ int main(int argc, char** argv) {
     }
     setUpRunLog({sinks, sampling, [&allocator] { return allocator.held(); },
                  [&allocator] { return allocator.lastAsked(); }});
+#ifndef _WIN32
+    if (options.oomScoreAdjust) {
+        std::string why;
+        if (!adjustOomScore(*options.oomScoreAdjust, why)) {
+            logEvent(errorEvent("oom-score-refused", "torvane-run: --oom-score-adj: " + why, TextForm::Bare));
+            return exitCode(Exit::Failed);
+        }
+    }
+#endif
     const std::string started = rfc3339(localTimeNow());
     int status = options.mode == RunMode::Script ? runScriptMode(options, allocator) : runHold(options, allocator);
     stopFinished();

@@ -221,7 +221,8 @@ const char* nearestKeyword(const std::string& word) {
     return best ? best->name : nullptr;
 }
 
-CheckSummary checkScript(ScriptReader& reader, const std::function<void(const CheckFinding&)>& report) {
+CheckSummary checkScript(ScriptReader& reader, const std::function<void(const CheckFinding&)>& report,
+                         const std::function<bool()>& stopped) {
     CheckSummary summary;
     unsigned line = 0;
     std::string text;
@@ -253,6 +254,7 @@ CheckSummary checkScript(ScriptReader& reader, const std::function<void(const Ch
     bool unreachableTold = false;
     unsigned heldSince = 0;  // the line whose block this run holds; 0: none
     for (;;) {
+        if (stopped && stopped()) break;
         if (!reader.readPiece(piece, sizeof piece)) {
             summary.readFailed = reader.failed();
             break;

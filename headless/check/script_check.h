@@ -45,7 +45,9 @@ struct CheckSummary {
 
 // Reads the whole script from `reader` (open, at its start) and reports each
 // finding as it is met, in line order. Memory stays fixed however long the file.
-CheckSummary checkScript(ScriptReader& reader, const std::function<void(const CheckFinding&)>& report);
+// `stopped`, when given, is asked before each piece: true ends the check there.
+CheckSummary checkScript(ScriptReader& reader, const std::function<void(const CheckFinding&)>& report,
+                         const std::function<bool()>& stopped = {});
 
 // The fixed, locale-free name of a code ("keyword-without-space").
 const char* codeName(CheckCode code);

@@ -276,7 +276,7 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
 std::string optionList(const CLI::App& app) {
     std::string list;
     for (const CLI::Option* option : app.get_options()) {
-        if (option->get_positional() || option->get_lnames().empty()) continue;
+        if (option->get_positional() || option->get_lnames().empty() || option->get_group().empty()) continue;
         if (!list.empty()) list += ", ";
         list += "--" + option->get_lnames().front();
         if (option->get_expected_max() > 0) list += " " + option->get_type_name();
@@ -461,6 +461,15 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     if (parsed.options.mode == RunMode::Script) parsed.options.script = table.scripts[0];
     parsed.outcome = Parsed::Run;
     return parsed;
+}
+
+bool jsonAsked(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--") return false;
+        if (argument == "--json") return true;
+    }
+    return false;
 }
 
 std::string folderOf(const std::string& path) {

@@ -49,6 +49,10 @@ struct ParsedCommandLine {
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv);
 
+// Whether --json comes before any "--": looked for on its own, so that a
+// command line that does not parse is refused in JSON all the same.
+bool jsonAsked(int argc, const char* const* argv);
+
 // The --help text: options, output and exit statuses (no final line end),
 // made from the same declarations as the parser.
 extern const std::string kHelpText;

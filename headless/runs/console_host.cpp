@@ -23,6 +23,7 @@ ScriptHost::Choice ConsoleHost::chooseFile(std::string& path) {
 }
 
 std::unique_ptr<ScriptSource> ConsoleHost::openScript(const std::string& path) {
+    if (provided_) return std::move(provided_);
     std::string why;
     std::unique_ptr<ScriptSource> source = openScriptFile(path, why);
     if (!source)

@@ -26,6 +26,10 @@ public:
     bool stopRequested() override;
     void beginLine(unsigned lineNumber, const char* keyword) override;
 
+    // The script to run, already open (--strict read it once to check it);
+    // the path is then only its name.
+    void runFrom(std::unique_ptr<ScriptSource> script) { provided_ = std::move(script); }
+
     // Whether the confirmation was answered No or could not be asked.
     bool refused() const { return refused_; }
     // Says where a stopped run stopped, and what stopped it.
@@ -47,4 +51,5 @@ private:
     unsigned lineNumber_ = 0;  // the line begun last; 0 before the first
     std::string keyword_;
     bool stoppedInWait_ = false;
+    std::unique_ptr<ScriptSource> provided_;
 };

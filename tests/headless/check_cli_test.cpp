@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <signal.h>
+
 #include <optional>
 #include <sstream>
 #include <string>
@@ -142,6 +144,92 @@ TEST(TorvaneRunCheck, StrictRefusesAFaultedScriptAndRunsACleanOne) {
             EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
             EXPECT_NE(r.err.find("--strict refuses"), std::string::npos) << r.err;
         }
+    }
+}
+}  // namespace
+
+namespace {
+// A piped script is read once: the check sees what the run then runs.
+TEST(TorvaneRunCheck, StrictReadsAPipedScriptOnce) {
+    const struct {
+        const char* what;
+        std::string script;
+        int status;
+        bool ran;
+        std::string err;  // a part of standard error
+    } cases[] = {
+        {"clean", "EVKScript\nrun @\nend \n", 0, true, ""},
+        {"faulted", "EVKScript\nrun @\nrelease\n", 1, false, "--strict refuses"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder folder;
+        // /dev/stdin's folder is /dev: the command is named by its whole path.
+        const std::string mark = folder.write("mark.sh", "#!/bin/sh\ntouch \"$(dirname \"$0\")/ran\"\n", true);
+        std::string script = c.script;
+        script.replace(script.find('@'), 1, mark);
+        const RunResult r = runToEnd(ChildSetup{{"--strict", "--yes", "/dev/stdin"}, {}, Input::Pipe}, script);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        EXPECT_EQ(folder.has("ran"), c.ran);
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+}
+
+TEST(TorvaneRunCheck, StrictRefusesAPipedScriptPastItsBound) {
+    ChildSetup setup{{"--strict", "--yes", "/dev/stdin"}};
+    setup.prefix = {"sh", "-c", "{ printf 'EVKScript\\n'; head -c 17000000 /dev/zero; } | \"$@\"", "sh"};
+    const RunResult r = runToEnd(setup);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("up to 16 MiB"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+// --check stops as a run does: on a signal with 128 + its number, at
+// --timeout with 124, and at once when its reader has gone.
+TEST(TorvaneRunCheck, ObeysStopsDeadlinesAndAGoneReader) {
+    {
+        const RunResult r = runToEnd(ChildSetup{{"--check", "--timeout", "300ms", "/dev/zero"}});
+        EXPECT_EQ(r.status, 124);
+        EXPECT_NE(r.err.find("stopped (timeout)"), std::string::npos) << r.err;
+    }
+    for (Input input : {Input::Zero, Input::Pipe}) {
+        SCOPED_TRACE(input == Input::Zero ? "endless input" : "a pipe nobody writes to");
+        Child child{ChildSetup{{"--check", "/dev/stdin"}, {}, input}};
+        if (input == Input::Pipe) child.send("bogus\n");
+        // Its first finding: the check is reading, with its stops caught.
+        ASSERT_TRUE(child.waitForOutput("is not exactly")) << child.out << child.err;
+        kill(child.pid(), SIGTERM);
+        EXPECT_EQ(child.finish(5000), 143) << child.err;
+    }
+    {
+        ChildSetup setup{{"--check", "/dev/stdin"}};
+        setup.prefix = {"sh", "-c", "yes bogus | \"$@\" | head -1", "sh"};
+        const RunResult r = runToEnd(setup);
+        EXPECT_EQ(r.status, 0);  // head's; the run ended, or finish would give -1
+        EXPECT_NE(r.out.find("is not exactly"), std::string::npos) << r.out;
+    }
+}
+
+// Every error goes through --json when it is asked for, even a command line
+// that does not parse.
+TEST(TorvaneRunCheck, UsageErrorsAreJsonLinesUnderJson) {
+    const struct {
+        std::vector<std::string> args;
+        std::string code;
+    } cases[] = {
+        {{"--json", "--bogus"}, "usage"},
+        {{"--json", "--workers", "0", "x.evk"}, "usage"},
+        {{"--json", "--hold", "1M", "--keep-available", "1M"}, "usage"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const RunResult r = runToEnd(ChildSetup{c.args});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "");
+        const auto line = nlohmann::json::parse(r.out, nullptr, false);
+        ASSERT_FALSE(line.is_discarded()) << r.out;
+        EXPECT_EQ(line["event"], "error");
+        EXPECT_EQ(line["code"], c.code);
     }
 }
 }  // namespace

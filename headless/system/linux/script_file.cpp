@@ -1,17 +1,18 @@
+#include "headless/system/script_file.h"
+
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "headless/system/script_file.h"
-
 namespace {
-class DescriptorSource final : public ScriptSource {
+class DescriptorFile final : public ScriptFile {
 public:
-    explicit DescriptorSource(int fd) : fd_(fd) {}
-    ~DescriptorSource() override { close(fd_); }
+    DescriptorFile(int fd, bool regular) : fd_(fd), regular_(regular) {}
+    ~DescriptorFile() override { close(fd_); }
     long read(unsigned char* into, std::size_t max) override {
         for (;;) {
             const ssize_t got = ::read(fd_, into, max);
@@ -21,13 +22,21 @@ public:
             return got < 0 ? -1 : static_cast<long>(got);
         }
     }
+    bool rewindable() const override { return regular_; }
+    bool rewind() override { return regular_ && lseek(fd_, 0, SEEK_SET) == 0; }
+    bool waitReadable(std::uint32_t milliseconds) override {
+        pollfd input = {fd_, POLLIN, 0};
+        // A hang-up or an error reads as the end, which is no wait either.
+        return poll(&input, 1, static_cast<int>(milliseconds)) > 0;
+    }
 
 private:
     int fd_;
+    bool regular_;
 };
 }  // namespace
 
-std::unique_ptr<ScriptSource> openScriptFile(const std::string& path, std::string& why) {
+std::unique_ptr<ScriptFile> openScriptFile(const std::string& path, std::string& why) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         why = std::strerror(errno);
@@ -39,5 +48,5 @@ std::unique_ptr<ScriptSource> openScriptFile(const std::string& path, std::strin
         why = "it is a folder, not a script file";
         return nullptr;
     }
-    return std::make_unique<DescriptorSource>(fd);
+    return std::make_unique<DescriptorFile>(fd, S_ISREG(state.st_mode));
 }
