@@ -2,6 +2,7 @@
 
 #include "headless/memory/proc_fields.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -205,13 +206,50 @@ private:
 struct Tightest {
     std::uint64_t room = UINT64_MAX;
     std::uint64_t limit = UINT64_MAX;
+    std::uint64_t usage = UINT64_MAX;        // at the level that sets `room`
+    std::uint64_t reclaimable = UINT64_MAX;  // likewise
+    std::string cacheUnread;                 // the first reason a level's cache could not be read
 };
 
-// One limit at one level: room = limit - usage, saturating at 0 (usage may
-// pass a limit that was lowered under it, or memory.high, which only throttles).
-// A missing limit file is no such limit at that level.
-bool addLimit(Reader& reader, const std::string& folder, const char* limitName, const char* usageName,
-              bool v2, Tightest& tightest) {
+// A group's reclaimable page cache: v1's hierarchical total_inactive_file,
+// v2's inactive_file, from the level's memory.stat. Clean inactive file
+// pages are what the kernel takes back before it refuses a charge; active
+// ones it may not, and anonymous memory only into swap, which the memsw and
+// swap limits count. Nothing is counted when the file cannot be read: a
+// figure that is too low refuses a hold, one that is too high kills it.
+std::uint64_t reclaimableIn(RoomFiles& files, const std::string& folder, bool v2, std::string& unread) {
+    const std::string path = joinPath(folder, "memory.stat");
+    std::string text;
+    switch (files.read(path, text)) {
+        case RoomFiles::Outcome::Read: break;
+        case RoomFiles::Outcome::Missing:
+            if (unread.empty()) unread = "cannot read " + path + ": No such file or directory";
+            return 0;
+        case RoomFiles::Outcome::Failed:
+            if (unread.empty()) unread = "cannot read " + path + ": " + (text.empty() ? "unknown error" : text);
+            return 0;
+    }
+    const char* name = v2 ? "inactive_file" : "total_inactive_file";
+    for (std::string_view line : splitOn(text, '\n')) {
+        const std::size_t space = line.find(' ');
+        if (space == std::string_view::npos || line.substr(0, space) != name) continue;
+        std::uint64_t value = 0;
+        for (char c : line.substr(space + 1)) {
+            if (c < '0' || c > '9' || value > (UINT64_MAX - 9) / 10) break;
+            value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+        return value;
+    }
+    if (unread.empty()) unread = path + " has no " + name + " figure";
+    return 0;
+}
+
+// One limit at one level: room = limit - (usage - reclaimable cache),
+// saturating at 0 (usage may pass a limit that was lowered under it, or
+// memory.high, which only throttles). A missing limit file is no such limit
+// at that level.
+bool addLimit(Reader& reader, RoomFiles& files, const std::string& folder, const char* limitName,
+              const char* usageName, bool v2, Tightest& tightest) {
     const std::string limitPath = joinPath(folder, limitName);
     std::string text;
     const Reader::Got got = reader.read(limitPath, text);
@@ -226,8 +264,14 @@ bool addLimit(Reader& reader, const std::string& folder, const char* limitName, 
     if (!reader.readRequired(usagePath, usageText)) return false;
     std::uint64_t usage = 0;
     if (!reader.parseBytes(usagePath, usageText, nullptr, usage)) return false;
-    const std::uint64_t room = usage >= limit ? 0 : limit - usage;
-    if (room < tightest.room) tightest.room = room;
+    const std::uint64_t reclaimable = std::min(usage, reclaimableIn(files, folder, v2, tightest.cacheUnread));
+    const std::uint64_t charged = usage - reclaimable;
+    const std::uint64_t room = charged >= limit ? 0 : limit - charged;
+    if (room < tightest.room) {
+        tightest.room = room;
+        tightest.usage = usage;
+        tightest.reclaimable = reclaimable;
+    }
     if (limit < tightest.limit) tightest.limit = limit;
     return true;
 }
@@ -355,18 +399,21 @@ MemoryRoom linuxMemoryRoom(RoomFiles& files) {
     Tightest tightest;
     for (const std::string& folder : folders) {
         const bool ok =
-            v2 ? addLimit(reader, folder, "memory.max", "memory.current", true, tightest) &&
-                     addLimit(reader, folder, "memory.high", "memory.current", true, tightest)
-               : addLimit(reader, folder, "memory.limit_in_bytes", "memory.usage_in_bytes", false, tightest) &&
-                     addLimit(reader, folder, "memory.memsw.limit_in_bytes", "memory.memsw.usage_in_bytes", false,
-                              tightest);
+            v2 ? addLimit(reader, files, folder, "memory.max", "memory.current", true, tightest) &&
+                     addLimit(reader, files, folder, "memory.high", "memory.current", true, tightest)
+               : addLimit(reader, files, folder, "memory.limit_in_bytes", "memory.usage_in_bytes", false, tightest) &&
+                     addLimit(reader, files, folder, "memory.memsw.limit_in_bytes", "memory.memsw.usage_in_bytes",
+                              false, tightest);
         if (!ok) return failed(reader.error);
     }
 
     room.limit = tightest.limit;
+    room.cacheUnread = tightest.cacheUnread;
     if (tightest.room < room.available) {
         room.available = tightest.room;
         room.availableSource = LimitSource::Cgroup;
+        room.usage = tightest.usage;
+        room.reclaimable = tightest.reclaimable;
     }
     if (tightest.limit < room.total) {
         room.total = tightest.limit;

@@ -17,6 +17,15 @@ struct MemoryRoom {
     std::uint64_t total = 0;       // the room's total: the tighter of physical memory and the tightest limit
     LimitSource totalSource = LimitSource::Host;
     std::uint64_t limit = UINT64_MAX;  // the tightest group/job limit; UINT64_MAX when none
+    // The parts of `available` where a limit sets it: the level's usage and
+    // the page cache in it that the kernel reclaims before it fails a charge
+    // (its inactive file pages, as the kubelet's working set leaves them
+    // out). Unknown (UINT64_MAX) where the host sets the room.
+    std::uint64_t usage = UINT64_MAX;
+    std::uint64_t reclaimable = UINT64_MAX;
+    // Set when a group's page cache could not be read: the room is then the
+    // limit less the whole usage, as if no cache could be reclaimed.
+    std::string cacheUnread;
 };
 
 // Files read through this seam, so that tests give fixture trees.

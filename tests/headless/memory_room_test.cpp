@@ -265,6 +265,70 @@ TEST(MemoryRoom, FailsClosedWhenAFigureCannotBeRead) {
     for (const Case& c : cases) check(c);
 }
 
+// A group's inactive page cache is room: the kernel reclaims it before it
+// fails a charge. Active cache and anonymous memory are not.
+TEST(MemoryRoom, CountsAGroupsInactiveCacheAsRoom) {
+    const std::string v1Stat = "cache 734003200\ntotal_active_file 104857600\ntotal_inactive_file 629145600\n";
+    const std::string v2Stat = "anon 1048576\nactive_file 104857600\ninactive_file 629145600\n";
+    const struct {
+        const char* name;
+        Files files;
+        Files failing;
+        std::uint64_t available, usage, reclaimable;
+        bool cacheRead;
+    } cases[] = {
+        {"v1: 1 GiB group holding 700 MiB of cache, 600 MiB of it inactive",
+         {{"/proc/self/cgroup", "4:memory:/a\n"}, {"/proc/self/mountinfo", kV1Mounts},
+          {V1 + "/a/memory.limit_in_bytes", bytes(GiB)}, {V1 + "/a/memory.usage_in_bytes", bytes(720 * MiB)},
+          {V1 + "/a/memory.stat", v1Stat}},
+         {}, GiB - 120 * MiB, 720 * MiB, 600 * MiB, true},
+        {"v1: the memsw pair takes the cache off its usage too",
+         {{"/proc/self/cgroup", "4:memory:/a\n"}, {"/proc/self/mountinfo", kV1Mounts},
+          {V1 + "/a/memory.limit_in_bytes", bytes(2 * GiB)}, {V1 + "/a/memory.usage_in_bytes", bytes(720 * MiB)},
+          {V1 + "/a/memory.memsw.limit_in_bytes", bytes(GiB)},
+          {V1 + "/a/memory.memsw.usage_in_bytes", bytes(820 * MiB)}, {V1 + "/a/memory.stat", v1Stat}},
+         {}, GiB - 220 * MiB, 820 * MiB, 600 * MiB, true},
+        {"v1: a parent's cache counted at the parent",
+         {{"/proc/self/cgroup", "4:memory:/a/b\n"}, {"/proc/self/mountinfo", kV1Mounts},
+          {V1 + "/a/b/memory.limit_in_bytes", bytes(4 * GiB)}, {V1 + "/a/b/memory.usage_in_bytes", bytes(10 * MiB)},
+          {V1 + "/a/b/memory.stat", "total_inactive_file 0\n"},
+          {V1 + "/a/memory.limit_in_bytes", bytes(GiB)}, {V1 + "/a/memory.usage_in_bytes", bytes(720 * MiB)},
+          {V1 + "/a/memory.stat", v1Stat}},
+         {}, GiB - 120 * MiB, 720 * MiB, 600 * MiB, true},
+        {"v2: memory.current less inactive_file",
+         {{"/proc/self/cgroup", "0::/a\n"}, {"/proc/self/mountinfo", kV2Mounts},
+          {V2 + "/cgroup.controllers", "cpu memory\n"}, {V2 + "/a/memory.max", bytes(GiB)},
+          {V2 + "/a/memory.current", bytes(720 * MiB)}, {V2 + "/a/memory.stat", v2Stat}},
+         {}, GiB - 120 * MiB, 720 * MiB, 600 * MiB, true},
+        {"no memory.stat: the whole usage counts, and it is said",
+         {{"/proc/self/cgroup", "4:memory:/a\n"}, {"/proc/self/mountinfo", kV1Mounts},
+          {V1 + "/a/memory.limit_in_bytes", bytes(GiB)}, {V1 + "/a/memory.usage_in_bytes", bytes(720 * MiB)}},
+         {}, GiB - 720 * MiB, 720 * MiB, 0, false},
+        {"memory.stat unreadable: likewise",
+         {{"/proc/self/cgroup", "4:memory:/a\n"}, {"/proc/self/mountinfo", kV1Mounts},
+          {V1 + "/a/memory.limit_in_bytes", bytes(GiB)}, {V1 + "/a/memory.usage_in_bytes", bytes(720 * MiB)}},
+         {{V1 + "/a/memory.stat", "Permission denied"}}, GiB - 720 * MiB, 720 * MiB, 0, false},
+        {"more cache than usage (a racing read): nothing below zero",
+         {{"/proc/self/cgroup", "4:memory:/a\n"}, {"/proc/self/mountinfo", kV1Mounts},
+          {V1 + "/a/memory.limit_in_bytes", bytes(GiB)}, {V1 + "/a/memory.usage_in_bytes", bytes(500 * MiB)},
+          {V1 + "/a/memory.stat", v1Stat}},
+         {}, GiB, 500 * MiB, 500 * MiB, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FixtureFiles fixture;
+        for (const auto& [path, text] : c.files) fixture.files.emplace(path, text);
+        fixture.files.emplace("/proc/meminfo", "MemTotal: 16777216 kB\nMemAvailable: 8388608 kB\n");
+        for (const auto& [path, reason] : c.failing) fixture.failing[path] = reason;
+        const MemoryRoom room = linuxMemoryRoom(fixture);
+        ASSERT_TRUE(room.known) << room.error;
+        EXPECT_EQ(room.available, c.available);
+        EXPECT_EQ(room.usage, c.usage);
+        EXPECT_EQ(room.reclaimable, c.reclaimable);
+        EXPECT_EQ(room.cacheUnread.empty(), c.cacheRead) << room.cacheUnread;
+    }
+}
+
 TEST(MemoryRoom, SourceNames) {
     EXPECT_STREQ(limitSourceName(LimitSource::Host), "host");
     EXPECT_STREQ(limitSourceName(LimitSource::Cgroup), "cgroup");
