@@ -1,18 +1,19 @@
 #include "headless/memory/room_checked_allocator.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "headless/record/mebibytes.h"
 
 bool fitsRoom(std::uint64_t bytes, const MemoryRoom& room) {
-    if (!room.known) return false;
-    const std::uint64_t pageTables = bytes / 512;
-    return bytes <= room.available && pageTables <= room.available - bytes;
+    return room.known && bytes <= mostResidentIn(room.available);
 }
 
 std::uint64_t mostResidentIn(std::uint64_t roomBytes) {
-    // roomBytes * 512 / 513 without overflowing 64 bits.
-    return roomBytes / 513 * 512 + roomBytes % 513 * 512 / 513;
+    if (roomBytes <= kRoomMargin) return 0;
+    const std::uint64_t left = roomBytes - kRoomMargin;
+    // left * 512 / 513 without overflowing 64 bits.
+    return left / 513 * 512 + left % 513 * 512 / 513;
 }
 
 RoomCheckedAllocator::RoomCheckedAllocator(BlockAllocator& inner, ReadRoom readRoom, Explain explain,
@@ -58,8 +59,17 @@ void RoomCheckedAllocator::forget(void* key) {
 
 void* RoomCheckedAllocator::takeNormal(std::uint64_t bytes) {
     lastAsked_ = bytes;
-    if (normalResident_ && !fits(bytes)) return nullptr;
-    return counted(inner_.takeNormal(bytes), bytes);
+    if (!normalResident_) return counted(inner_.takeNormal(bytes), bytes);
+    if (!fits(bytes)) return nullptr;
+    void* block = inner_.takeNormal(bytes);
+    if (!block) return nullptr;
+    // Written whole by the access load's first pass, which could not stop
+    // part-way when the room shrank: made resident here, piece by piece.
+    if (!makeResident(block, bytes)) {
+        inner_.releaseNormal(block);
+        return nullptr;
+    }
+    return counted(block, bytes);
 }
 
 void RoomCheckedAllocator::releaseNormal(void* block) {
@@ -82,10 +92,30 @@ void RoomCheckedAllocator::destroyHeap(void* heap) {
 }
 
 bool RoomCheckedAllocator::makeResident(void* block, std::uint64_t bytes) {
-    if (inner_.makeResident(block, bytes)) return true;
-    explain_("not-made-resident",
-             "torvane-run: the system could not make " + mebibytesText(bytes) + " resident; the block is given back");
-    return false;
+    // The room may shrink while a block is filled (another process takes
+    // memory): it is read again before each piece, and a piece that no
+    // longer fits stops the take before the kernel has to end someone.
+    auto* start = static_cast<unsigned char*>(block);
+    std::uint64_t done = 0;
+    do {
+        const std::uint64_t piece = std::min(kResidentPiece, bytes - done);
+        if (done > 0) {
+            const MemoryRoom room = readRoom_();
+            if (!fitsRoom(piece, room)) {
+                explain_("room-shrank", "torvane-run: the memory room shrank to " + mebibytesText(room.available) +
+                                            " while " + mebibytesText(bytes) + " was made resident, " +
+                                            mebibytesText(done) + " of it; the block is given back");
+                return false;
+            }
+        }
+        if (!inner_.makeResident(start + done, piece)) {
+            explain_("not-made-resident", "torvane-run: the system could not make " + mebibytesText(bytes) +
+                                              " resident; the block is given back");
+            return false;
+        }
+        done += piece;
+    } while (done < bytes);
+    return true;
 }
 
 std::uint64_t RoomCheckedAllocator::commitLimit() {

@@ -13,13 +13,29 @@
 #include "headless/memory/room_rules.h"
 #include "load/load_block.h"
 
-// Whether a resident block of `bytes` fits `room`. Each 4 KiB page also
-// needs 8 bytes of page table, charged to the same limit, so a block needs
-// 1/512 more than its size.
+// What the room keeps beyond everything torvane-run makes resident: the
+// process's own growth (its threads' stacks, the figures it reads), a
+// command's fork and exec (the watcher, the program's first pages, the page
+// cache of its binary) and the kernel's own small charges. Measured in a
+// 512 MiB cgroup v1 group: `--hold all-X --partial -- true` and
+// `-a --workers 4` were OOM-killed with X = 0 and 1 MiB and never from 2 MiB
+// up; the margin is eight times that, so that a shell or a bigger program
+// starts too.
+constexpr std::uint64_t kRoomMargin = 16ull << 20;
+
+// Whether a resident block of `bytes` fits `room` and leaves the margin.
+// Each 4 KiB page also needs 8 bytes of page table, charged to the same
+// limit, so a block needs 1/512 more than its size.
 bool fitsRoom(std::uint64_t bytes, const MemoryRoom& room);
 
-// The most that fits `roomBytes` by that rule: 512/513 of it, rounded down.
+// The most that fits `roomBytes` by that rule: 512/513 of what is left after
+// the margin, rounded down.
 std::uint64_t mostResidentIn(std::uint64_t roomBytes);
+
+// Blocks are made resident in pieces of this size, the room read again
+// before each: a 1 GiB block in 16 reads, each a few files of /proc and the
+// group's (about 0.1 ms against the 9 ms a piece takes to fill).
+constexpr std::uint64_t kResidentPiece = 64ull << 20;
 
 class RoomCheckedAllocator final : public BlockAllocator {
 public:
@@ -29,7 +45,8 @@ public:
     using Explain = std::function<void(const char* code, const std::string& text)>;
 
     // `normalResident`: normal-mode blocks will be written whole (the access
-    // load), so they must fit too; otherwise they are only committed.
+    // load), so they must fit too and are made resident when taken;
+    // otherwise they are only committed.
     RoomCheckedAllocator(BlockAllocator& inner, ReadRoom readRoom, Explain explain, bool normalResident);
 
     void* takeNormal(std::uint64_t bytes) override;

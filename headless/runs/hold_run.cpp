@@ -181,7 +181,8 @@ bool Hold::take(std::uint64_t target) {
 
 int Hold::holdFixed(const MemoryRoom& room) {
     std::uint64_t target = resolveSize(options_.size, room);
-    const bool resident = !options_.lazy;
+    // With the access load, lazy memory is written whole at once: resident.
+    const bool resident = !options_.lazy || options_.accessLoad;
     std::string what = mebibytesText(target) + (resident ? " resident" : " committed");
     if (options_.size.kind == SizeRequest::Kind::PercentOfTotal) {
         char share[32];
