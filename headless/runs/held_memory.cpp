@@ -32,6 +32,13 @@ std::uint64_t HeldMemory::shrink(std::uint64_t bytes) {
     return given;
 }
 
+std::uint64_t HeldMemory::shrinkExactly(std::uint64_t bytes) {
+    if (bytes >= held_) return shrink(held_);
+    const std::uint64_t given = shrink(bytes);
+    // A refused take-back leaves less held than asked: given back all the same.
+    return given - grow(given - bytes, [] { return true; });
+}
+
 void HeldMemory::fillAll(const std::function<void(unsigned char*, std::uint64_t, unsigned char)>& fill,
                          unsigned char value) {
     for (Chunk& chunk : chunks_) fill(chunk.block.block, chunk.bytes, value);

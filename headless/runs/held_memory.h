@@ -25,6 +25,9 @@ public:
     // Returns the bytes given back.
     std::uint64_t shrink(std::uint64_t bytes);
     void releaseAll() { shrink(held_); }
+    // Gives back exactly `bytes` (or all): whole blocks, then what was given
+    // back past `bytes` taken again. Returns the bytes given back.
+    std::uint64_t shrinkExactly(std::uint64_t bytes);
 
     std::uint64_t held() const { return held_; }
 

@@ -69,7 +69,7 @@ public:
     Hold(const Options& options, BlockAllocator& allocator)
         : options_(options),
           keeping_(options.mode == RunMode::KeepAvailable),
-          memory_(allocator, keeping_ || !options.lazy, keeping_ ? kKeepChunk : kHoldChunk),
+          memory_(allocator, keeping_ || !options.lazy, keeping_ ? kKeepBlock : kHoldChunk),
           start_(steadyClock().nowMilliseconds()) {}
 
     int run();
@@ -93,7 +93,7 @@ private:
     HeldMemory memory_;
     const std::uint64_t start_;
     std::uint64_t target_ = 0;  // --hold: what to hold; --keep-available: the room to leave
-    KeepAvailable keep_{0, 0, kKeepChunk};
+    std::optional<KeepController> keep_;
     std::uint64_t nextAdjust_ = 0;
     bool roomUnreadable_ = false;
     AccessLoad fill_;  // the window's cycle of values, 1 to 64
@@ -138,15 +138,29 @@ void Hold::adjust() {
         return;
     }
     roomUnreadable_ = false;
-    const std::int64_t change = keepAdjustment(keep_, room.available, memory_.held());
+    const std::int64_t change = keep_->decide(steadyClock().nowMilliseconds(), room.available, memory_.held());
     if (change == 0) return;
     std::string sign;
-    std::uint64_t moved;
+    std::uint64_t moved = 0;
     if (change > 0) {
-        moved = memory_.grow(static_cast<std::uint64_t>(change), [] { return !runShouldStop(); });
+        // In steps of at most kKeepStep with the room read again between
+        // them: a holder beside this one that took the excess first ends the
+        // take here.
+        std::uint64_t asked = static_cast<std::uint64_t>(change);
+        while (moved < asked && !runShouldStop()) {
+            const std::uint64_t step = std::min(kKeepStep, asked - moved);
+            const std::uint64_t got = memory_.grow(step, [] { return !runShouldStop(); });
+            keep_->moved(static_cast<std::int64_t>(got));
+            moved += got;
+            if (got < step) break;
+            const MemoryRoom now = readMemoryRoom();
+            if (!now.known) break;
+            asked = moved + keep_->stillToTake(steadyClock().nowMilliseconds(), now.available, asked, moved);
+        }
         sign = "+";
     } else {
-        moved = memory_.shrink(static_cast<std::uint64_t>(-change));
+        moved = memory_.shrinkExactly(static_cast<std::uint64_t>(-change));
+        keep_->moved(-static_cast<std::int64_t>(moved));
         sign = "-";
     }
     if (moved == 0) return;
@@ -223,9 +237,9 @@ int Hold::holdFixed(const MemoryRoom& room) {
 
 int Hold::keepAvailable(const MemoryRoom& room) {
     target_ = resolveSize(options_.size, room);
-    keep_ = KeepAvailable{target_, keepBand(room.total), kKeepChunk};
+    keep_.emplace(KeepSettings{target_, defaultKeepBand(room.total), std::nullopt});
     logEvent(keepEvent("keeping the memory room at " + mebibytesText(target_) + ", within " +
-                       mebibytesText(keep_.band) + " either side, every " + seconds(options_.intervalMilliseconds)));
+                       mebibytesText(keep_->settings().band) + " either side, every " + seconds(options_.intervalMilliseconds)));
     adjust();
     nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
     return options_.command.empty() ? holdUntilTheEnd() : runCommand();

@@ -4,21 +4,47 @@
 
 #include "headless/memory/room_checked_allocator.h"
 
-std::uint64_t keepBand(std::uint64_t total) { return std::max<std::uint64_t>(32ull << 20, total / 100); }
+std::uint64_t defaultKeepBand(std::uint64_t total) { return std::max<std::uint64_t>(16ull << 20, total / 400); }
 
-std::int64_t keepAdjustment(const KeepAvailable& keep, std::uint64_t roomAvailable, std::uint64_t held) {
-    if (keep.chunk == 0) return 0;
-    if (roomAvailable > keep.target && roomAvailable - keep.target > keep.band) {
-        // A block needs 1/512 more for its page tables (fitsRoom); matters
-        // when the target is under 1/512 of the room.
-        const std::uint64_t most = mostResidentIn(roomAvailable);
-        return static_cast<std::int64_t>(std::min(roomAvailable - keep.target, most) / keep.chunk * keep.chunk);
+std::uint64_t KeepController::room(std::uint64_t now, std::uint64_t reading) {
+    const bool unchanged = trusted_ && reading == *trusted_;
+    if (!unchanged || ownSince_ == 0 || now - trustedAt_ >= kStaleMilliseconds) {
+        trusted_ = reading;
+        trustedAt_ = now;
+        ownSince_ = 0;
+        stale_ = false;
+        return reading;
     }
-    if (roomAvailable < keep.target && keep.target - roomAvailable > keep.band) {
-        const std::uint64_t shortfall = keep.target - roomAvailable;
-        const std::uint64_t chunks = shortfall / keep.chunk + (shortfall % keep.chunk != 0 ? 1 : 0);
-        const std::uint64_t giveBack = std::min(held, chunks * keep.chunk);
-        return -static_cast<std::int64_t>(giveBack);
+    stale_ = true;
+    const std::int64_t adjusted = static_cast<std::int64_t>(reading) - ownSince_;
+    return adjusted > 0 ? static_cast<std::uint64_t>(adjusted) : 0;
+}
+
+std::int64_t KeepController::decide(std::uint64_t now, std::uint64_t reading, std::uint64_t held) {
+    const std::uint64_t room = this->room(now, reading);
+    const KeepSettings& s = settings_;
+    if (room > s.target && room - s.target > s.band) {
+        if (stale_ && ownSince_ > 0) return 0;
+        // A block needs 1/512 more for its page tables and the margin stays
+        // free (fitsRoom); matters when the target is small.
+        std::uint64_t take = std::min(room - s.target, mostResidentIn(room));
+        if (s.most) take = held >= *s.most ? 0 : std::min(take, *s.most - held);
+        return static_cast<std::int64_t>(take);
     }
+    if (room < s.target && s.target - room > s.band) {
+        if (stale_ && ownSince_ < 0) return 0;
+        return -static_cast<std::int64_t>(std::min(held, s.target - room));
+    }
+    // Over --max with the room in band (the cap was lowered, or the room
+    // moved): give back what is over.
+    if (s.most && held > *s.most) return -static_cast<std::int64_t>(held - *s.most);
     return 0;
+}
+
+std::uint64_t KeepController::stillToTake(std::uint64_t now, std::uint64_t reading, std::uint64_t asked,
+                                          std::uint64_t taken) {
+    if (taken >= asked) return 0;
+    const std::uint64_t room = this->room(now, reading);
+    if (room <= settings_.target) return 0;
+    return std::min({asked - taken, room - settings_.target, mostResidentIn(room)});
 }

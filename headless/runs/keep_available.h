@@ -1,32 +1,66 @@
 // --keep-available: hold whatever keeps the memory room near a target while
-// other processes take and free memory. The decision is portable; the runner
-// reads the room and takes or gives back blocks.
+// other processes take and free memory. The decision is portable and runs
+// on a scripted clock in the tests; the hold reads the room and takes or
+// gives back blocks.
 #pragma once
 #include <cstdint>
+#include <optional>
 
-// The band the room is kept within, either side of the target:
-// max(32 MiB, 1 % of the room's total). Narrower and the room's own noise
-// (page cache, other processes' small allocations) would move what is held
-// every interval.
-std::uint64_t keepBand(std::uint64_t total);
+// The band's default half-width: max(16 MiB, 0.25 % of the room's total),
+// 60 MiB on a 24 GiB machine. Takes and give-backs both close the distance
+// to the byte, so the room lands on the target after each step and only
+// the rest of the system can move it out: nothing to undo at the next
+// reading, no oscillation.
+std::uint64_t defaultKeepBand(std::uint64_t total);
 
-// What is held is taken and given back in chunks of this size.
-constexpr std::uint64_t kKeepChunk = 16ull << 20;
+// Held memory is taken and given back in blocks of this size.
+constexpr std::uint64_t kKeepBlock = 16ull << 20;
+// A take grows by at most this much before the room is read again, so that
+// holders sharing a room see each other's takes and none takes an excess
+// that another took first.
+constexpr std::uint64_t kKeepStep = 64ull << 20;
+// A reading that has not changed since a step is the system's old figure
+// (Wine refreshes the one it gives about every 2 s), until this long after.
+constexpr std::uint64_t kStaleMilliseconds = 2000;
 
-struct KeepAvailable {
-    std::uint64_t target;  // the room to leave
-    std::uint64_t band;    // keepBand(total)
-    std::uint64_t chunk;   // kKeepChunk; less than the band
+struct KeepSettings {
+    std::uint64_t target = 0;            // the room to leave
+    std::uint64_t band = 0;              // the half-width either side of it
+    std::optional<std::uint64_t> most;   // --max: never hold more than this
 };
 
-// Bytes to take (positive), to give back (negative), or 0 to hold, given the
-// room now and what is held now.
-// - Room above target + band: take (room − target) rounded down to whole
-//   chunks, never more than fits the room with its page tables (fitsRoom).
-// - Room below target − band: give back (target − room) rounded up to whole
-//   chunks at once, never more than is held.
-// - Within the band: 0.
-// A take leaves the room in (target − page tables, target + chunk], a give-back
-// in [target, target + chunk); with chunk < band both are inside the band, so
-// without another process moving the next decision is 0: no oscillation.
-std::int64_t keepAdjustment(const KeepAvailable& keep, std::uint64_t roomAvailable, std::uint64_t held);
+class KeepController {
+public:
+    explicit KeepController(KeepSettings settings) : settings_(settings) {}
+    const KeepSettings& settings() const { return settings_; }
+
+    // The room as the controller takes a reading made at `now`: the reading
+    // itself once it has changed since the last step (or stood 2 s), else
+    // the reading before the step less what the steps since then took.
+    std::uint64_t room(std::uint64_t now, std::uint64_t reading);
+
+    // The next move from a reading: bytes to take (> 0), to give back (< 0),
+    // or 0 within the band. A take closes the whole distance to the target
+    // (up to --max), a give-back the whole shortfall (HeldMemory::shrinkTo
+    // gives back exactly that), never more than is held; while a reading is stale, no further step in the direction of
+    // the last one.
+    std::int64_t decide(std::uint64_t now, std::uint64_t reading, std::uint64_t held);
+
+    // What a take may still add once `taken` of it is in and the room has
+    // been read again: the distance left to the target, never more than the
+    // take asked for at first.
+    std::uint64_t stillToTake(std::uint64_t now, std::uint64_t reading, std::uint64_t asked, std::uint64_t taken);
+
+    // Bytes moved by a step (taken > 0, given back < 0), for the stale rule.
+    void moved(std::int64_t bytes) { ownSince_ += bytes; }
+
+    // Whether the last reading was stale.
+    bool stale() const { return stale_; }
+
+private:
+    KeepSettings settings_;
+    std::optional<std::uint64_t> trusted_;  // the last reading taken as it stood
+    std::uint64_t trustedAt_ = 0;
+    std::int64_t ownSince_ = 0;  // what this run moved since that reading
+    bool stale_ = false;
+};
