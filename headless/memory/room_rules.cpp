@@ -209,6 +209,7 @@ struct Tightest {
     std::uint64_t usage = UINT64_MAX;        // at the level that sets `room`
     std::uint64_t reclaimable = UINT64_MAX;  // likewise
     std::string cacheUnread;                 // the first reason a level's cache could not be read
+    std::string folder;                      // of the level that sets `room`
 };
 
 // A group's reclaimable page cache: v1's hierarchical total_inactive_file,
@@ -271,6 +272,7 @@ bool addLimit(Reader& reader, RoomFiles& files, const std::string& folder, const
         tightest.room = room;
         tightest.usage = usage;
         tightest.reclaimable = reclaimable;
+        tightest.folder = folder;
     }
     if (limit < tightest.limit) tightest.limit = limit;
     return true;
@@ -414,6 +416,8 @@ MemoryRoom linuxMemoryRoom(RoomFiles& files) {
         room.availableSource = LimitSource::Cgroup;
         room.usage = tightest.usage;
         room.reclaimable = tightest.reclaimable;
+        room.limitFolder = tightest.folder;
+        room.limitV2 = v2;
     }
     if (tightest.limit < room.total) {
         room.total = tightest.limit;

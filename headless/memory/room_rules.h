@@ -26,6 +26,10 @@ struct MemoryRoom {
     // Set when a group's page cache could not be read: the room is then the
     // limit less the whole usage, as if no cache could be reclaimed.
     std::string cacheUnread;
+    // The group whose limit sets `available` (its folder, and whether it is
+    // cgroup v2), for a watch on it; empty where the host or a job sets it.
+    std::string limitFolder;
+    bool limitV2 = false;
 };
 
 // Files read through this seam, so that tests give fixture trees.

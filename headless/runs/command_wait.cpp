@@ -12,8 +12,10 @@ constexpr int kEndRequest = 15;  // SIGTERM; on Windows the job ends it instead
 constexpr int kInterrupt = 2;     // SIGINT on every system
 }  // namespace
 
-bool awaitCommand(ExternalCommand& running, std::uint64_t graceMilliseconds, const std::function<void()>& onTick) {
-    if (waitInTicks(running, steadyClock(), WaitRules{std::nullopt, true}, runShouldStop, onTick) != WaitEnd::Stopped) {
+bool awaitCommand(ExternalCommand& running, std::uint64_t graceMilliseconds, const std::function<void()>& onTick,
+                  Awaited* waited) {
+    Awaited& awaited = waited ? *waited : running;
+    if (waitInTicks(awaited, steadyClock(), WaitRules{std::nullopt, true}, runShouldStop, onTick) != WaitEnd::Stopped) {
         // A Ctrl-C typed while the command had the terminal reached only the
         // command; it stops the run as it would have without one.
         if (running.hadTerminal() && running.status() == stoppedCode(kInterrupt)) noteStop(kInterrupt);
@@ -22,12 +24,12 @@ bool awaitCommand(ExternalCommand& running, std::uint64_t graceMilliseconds, con
     running.passOn(stopSignalled() ? stopSignal() : kEndRequest);
     const unsigned stopsSoFar = stopCount();
     const WaitEnd graceEnd = waitInTicks(
-        running, steadyClock(), WaitRules{graceMilliseconds, true}, [stopsSoFar] { return stopCount() > stopsSoFar; },
+        awaited, steadyClock(), WaitRules{graceMilliseconds, true}, [stopsSoFar] { return stopCount() > stopsSoFar; },
         onTick);
     if (graceEnd != WaitEnd::Ended) {
         running.killAll();
         // SIGKILL cannot be caught; a second is ample for the system to end them.
-        waitInTicks(running, steadyClock(), WaitRules{1000, false}, [] { return false; }, onTick);
+        waitInTicks(awaited, steadyClock(), WaitRules{1000, false}, [] { return false; }, onTick);
     }
     return true;
 }

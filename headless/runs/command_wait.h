@@ -10,4 +10,7 @@
 // passed on to the command's whole group, which then has `graceMilliseconds`
 // to end; whatever is left of it after that, or at a second stop, is killed.
 // Returns true when the wait ended because the run was stopped.
-bool awaitCommand(ExternalCommand& running, std::uint64_t graceMilliseconds, const std::function<void()>& onTick);
+// `waited`, when given, is what the waits wait on in place of `running`
+// itself: the command wrapped (a SlicedWait).
+bool awaitCommand(ExternalCommand& running, std::uint64_t graceMilliseconds, const std::function<void()>& onTick,
+                  Awaited* waited = nullptr);

@@ -16,11 +16,15 @@
 #include "headless/system/console_text.h"
 #include "headless/system/external_command.h"
 #include "headless/system/memory_room.h"
+#include "headless/system/room_watch.h"
 #include "headless/system/stop_request.h"
 #include "load/access_load.h"
 #include "shell/resource_ids.h"
 
 namespace {
+// How soon a burst signalled by the system is acted on.
+constexpr std::uint32_t kWatchSliceMilliseconds = 5;
+
 // --hold takes its memory in blocks of this size: few enough room checks
 // for a take to run at the system's own speed, small enough that a take a
 // stop cuts short ends within a fraction of a second.
@@ -82,6 +86,7 @@ private:
     int runCommand();
     int ended(int status);
     void adjust();
+    void onBurst();
     void tick();
     bool forIsOver() const;
     bool shouldEnd() const { return runShouldStop() || forIsOver(); }
@@ -94,6 +99,7 @@ private:
     const std::uint64_t start_;
     std::uint64_t target_ = 0;  // --hold: what to hold; --keep-available: the room to leave
     std::optional<KeepController> keep_;
+    std::unique_ptr<RoomWatch> watch_;  // keep-available: a burst noticed between readings
     std::uint64_t nextAdjust_ = 0;
     bool roomUnreadable_ = false;
     AccessLoad fill_;  // the window's cycle of values, 1 to 64
@@ -119,8 +125,18 @@ void Hold::tick() {
 }
 
 WaitEnd Hold::waitFor(Awaited& awaited, std::optional<std::uint64_t> limit) {
-    return waitInTicks(awaited, steadyClock(), WaitRules{limit, true}, [this] { return shouldEnd(); },
-                       [this] { tick(); });
+    SlicedWait watched(awaited, kWatchSliceMilliseconds, [this] { onBurst(); });
+    return waitInTicks(watch_ ? static_cast<Awaited&>(watched) : awaited, steadyClock(), WaitRules{limit, true},
+                       [this] { return shouldEnd(); }, [this] { tick(); });
+}
+
+// Between readings: the system signalled that the room is running out.
+// The decision is the interval's own, made now; it gives back first and
+// logs after.
+void Hold::onBurst() {
+    if (!watch_ || !watch_->fired()) return;
+    adjust();
+    nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
 }
 
 // One reading of the room and one decision: a room above the band is taken
@@ -238,8 +254,13 @@ int Hold::holdFixed(const MemoryRoom& room) {
 int Hold::keepAvailable(const MemoryRoom& room) {
     target_ = resolveSize(options_.size, room);
     keep_.emplace(KeepSettings{target_, defaultKeepBand(room.total), std::nullopt});
+    RoomWatchStart watching = watchRoom(room, target_);
+    watch_ = std::move(watching.watch);
     logEvent(keepEvent("keeping the memory room at " + mebibytesText(target_) + ", within " +
-                       mebibytesText(keep_->settings().band) + " either side, every " + seconds(options_.intervalMilliseconds)));
+                       mebibytesText(keep_->settings().band) + " either side, every " +
+                       seconds(options_.intervalMilliseconds) +
+                       (watch_ ? "; between readings, bursts are noticed through " + watching.how
+                               : "; the room is only read every interval: " + watching.how)));
     adjust();
     nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
     return options_.command.empty() ? holdUntilTheEnd() : runCommand();
@@ -266,7 +287,9 @@ int Hold::runCommand() {
                                  exitCode(Exit::NotStarted), 0));
         return exitCode(Exit::NotStarted);
     }
-    const bool stopped = awaitCommand(running, options_.graceMilliseconds, [this] { tick(); });
+    SlicedWait watched(running, kWatchSliceMilliseconds, [this] { onBurst(); });
+    const bool stopped =
+        awaitCommand(running, options_.graceMilliseconds, [this] { tick(); }, watch_ ? &watched : nullptr);
     const std::uint64_t took = steadyClock().nowMilliseconds() - began;
     int status = running.status();
     std::string how = "status " + std::to_string(status);

@@ -22,6 +22,16 @@ bool Pause::waitUpTo(std::uint32_t milliseconds) {
     return false;
 }
 
+bool SlicedWait::waitUpTo(std::uint32_t milliseconds) {
+    for (std::uint32_t waited = 0;;) {
+        const std::uint32_t part = milliseconds - waited < slice_ ? milliseconds - waited : slice_;
+        if (inner_.waitUpTo(part)) return true;
+        between_();
+        waited += part;
+        if (waited >= milliseconds) return false;
+    }
+}
+
 WaitEnd waitInTicks(Awaited& awaited, TickClock& clock, const WaitRules& rules,
                     const std::function<bool()>& stopRequested, const std::function<void()>& onTick) {
     const std::uint64_t start = clock.nowMilliseconds();

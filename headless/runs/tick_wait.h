@@ -28,6 +28,21 @@ struct Pause final : Awaited {
     bool waitUpTo(std::uint32_t milliseconds) override;
 };
 
+// Waits for `inner` in slices of `sliceMilliseconds`, calling `between`
+// after each: for what must be acted on sooner than the next tick (a burst
+// of another process's memory).
+class SlicedWait final : public Awaited {
+public:
+    SlicedWait(Awaited& inner, std::uint32_t sliceMilliseconds, std::function<void()> between)
+        : inner_(inner), slice_(sliceMilliseconds), between_(std::move(between)) {}
+    bool waitUpTo(std::uint32_t milliseconds) override;
+
+private:
+    Awaited& inner_;
+    std::uint32_t slice_;
+    std::function<void()> between_;
+};
+
 struct WaitRules {
     std::optional<std::uint64_t> limitMilliseconds;  // none: until it ends
     bool stopEndsWait = true;  // false: a stop is noticed only once it has ended

@@ -62,7 +62,7 @@ Child::Child(const ChildSetup& setup) {
         for (const std::string& variable : setup.environment) putenv(const_cast<char*>(variable.c_str()));
         std::vector<char*> argv;
         for (const std::string& arg : setup.prefix) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(const_cast<char*>(TORVANE_RUN));
+        argv.push_back(const_cast<char*>(setup.program.empty() ? TORVANE_RUN : setup.program.c_str()));
         for (const std::string& arg : setup.args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         execvp(argv[0], argv.data());

@@ -22,6 +22,7 @@ struct ChildSetup {
     Output output = Output::Pipe;
     std::string cgroupProcs;  // a cgroup.procs file the child joins before it starts the program
     std::vector<std::string> prefix;  // a program that starts torvane-run, e.g. unshare --pid --fork
+    std::string program;              // run in place of torvane-run when given
 };
 
 class Child {

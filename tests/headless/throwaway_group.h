@@ -116,6 +116,17 @@ public:
         const long long usage = std::atoll(fileText(base + (v1_ ? "usage_in_bytes" : "current")).c_str());
         return limit - usage;
     }
+    // How many processes the kernel's OOM killer ended in the group (v1:
+    // memory.oom_control, v2: memory.events).
+    long oomKills() const {
+        std::istringstream in(fileText(path_ + (v1_ ? "/memory.oom_control" : "/memory.events")));
+        for (std::string name; in >> name;) {
+            long count = 0;
+            in >> count;
+            if (name == "oom_kill") return count;
+        }
+        return -1;
+    }
     // v1 only: the group waits instead of killing at its limit.
     bool disableOomKiller() { return v1_ && writeFile(path_ + "/memory.oom_control", "1"); }
 
