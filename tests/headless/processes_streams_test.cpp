@@ -26,6 +26,32 @@ pid_t pidInFile(const std::string& path) {
     return pid;
 }
 
+// Field `index` (3 = state, 4 = parent, 14 = utime, 15 = stime) of
+// /proc/PID/stat, counted as proc(5) does; empty when the process is gone.
+std::string statField(pid_t pid, int index) {
+    const std::string text = fileText("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos) return {};
+    std::istringstream rest(text.substr(close + 2));
+    std::string field;
+    for (int at = 3; at <= index && rest >> field; ++at) {
+    }
+    return field;
+}
+
+// The zombies whose parent is `parent`.
+int zombiesOf(pid_t parent) {
+    int zombies = 0;
+    DIR* proc = opendir("/proc");
+    while (dirent* entry = readdir(proc)) {
+        const pid_t pid = std::atoi(entry->d_name);
+        if (pid <= 0) continue;
+        if (statField(pid, 3) == "Z" && statField(pid, 4) == std::to_string(parent)) ++zombies;
+    }
+    closedir(proc);
+    return zombies;
+}
+
 }  // namespace
 
 // A signal sent to a command's process group is the command's business: a
@@ -54,4 +80,27 @@ TEST(CommandGroup, SignalsToTheGroupLeaveTheCommandRunning) {
         EXPECT_EQ(child.finish(5000), 0) << child.err;
         EXPECT_TRUE(folder.has("finished"));
     }
+}
+
+// As a container's first process, orphans that a running command leaves
+// are reaped as they end, not once the command has ended.
+TEST(FirstProcess, OrphansAreReapedWhileACommandRuns) {
+    if (geteuid() != 0) GTEST_SKIP() << "a new PID namespace needs root";
+    Folder folder;
+    folder.write("orphans.sh",
+                 "i=0\nwhile [ $i -lt 300 ]; do (sleep 0.01 &); i=$((i + 1)); done\n"
+                 "echo ready > ready\nwhile [ ! -e finish ]; do sleep 0.05; done\n",
+                 true);
+    ChildSetup setup{{"-y", folder.write("s.evk", "EVKScript\nrun ./orphans.sh\n")}};
+    setup.prefix = {"unshare", "--pid", "--fork", "--kill-child", "--mount-proc"};
+    Child child(setup);
+    ASSERT_TRUE(within(30000, [&] { return folder.has("ready"); }));
+    // unshare's only child is torvane-run, PID 1 inside.
+    pid_t first = 0;
+    std::ifstream("/proc/" + std::to_string(child.pid()) + "/task/" + std::to_string(child.pid()) + "/children") >>
+        first;
+    ASSERT_GT(first, 0);
+    EXPECT_TRUE(within(3000, [&] { return zombiesOf(first) == 0; })) << zombiesOf(first) << " zombies";
+    folder.write("finish", "");
+    EXPECT_EQ(child.finish(10000), 0) << child.err;
 }

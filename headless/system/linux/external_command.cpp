@@ -276,6 +276,56 @@ std::string describe(const ChildFailure& failure, const CommandLine& line, const
 }
 }  // namespace
 
+namespace {
+// The commands whose watchers have not been reaped yet. As a container's
+// first process torvane-run reaps every child that ends, and a watcher's
+// status found so is handed to its command here rather than lost.
+std::vector<ExternalCommand::State*>& unreaped() {
+    static std::vector<ExternalCommand::State*> states;
+    return states;
+}
+
+void forget(ExternalCommand::State* state) {
+    std::vector<ExternalCommand::State*>& states = unreaped();
+    for (std::size_t i = 0; i < states.size(); ++i) {
+        if (states[i] == state) {
+            states.erase(states.begin() + static_cast<std::ptrdiff_t>(i));
+            return;
+        }
+    }
+}
+
+// The watcher has been reaped with `status` (-1: reaped without one).
+void noteEnd(ExternalCommand::State& state, int status) {
+    if (status >= 0) state.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    state.child = -1;
+    state.ended = true;
+    if (state.terminal) giveTerminalTo(getpgrp());
+    forget(&state);
+}
+
+bool firstProcess() {
+    static const bool first = getpid() == 1;
+    return first;
+}
+}  // namespace
+
+void reapOrphans() {
+    if (!firstProcess()) return;
+    // A container's orphans all come to its first process; left as zombies
+    // they fill the process table and still count as members of a
+    // command's group.
+    int status = 0;
+    for (pid_t reaped; (reaped = waitpid(-1, &status, WNOHANG)) > 0;) {
+        for (ExternalCommand::State* state : unreaped()) {
+            if (state->child == reaped) {
+                noteEnd(*state, status);
+                break;
+            }
+        }
+    }
+}
+
 ExternalCommand::ExternalCommand(const CommandLine& line, const CommandFolder& folder)
     : state_(std::make_unique<State>()) {
     State& state = *state_;
@@ -310,6 +360,7 @@ ExternalCommand::ExternalCommand(const CommandLine& line, const CommandFolder& f
     setpgid(child, child);
     state.child = child;
     state.group = child;
+    unreaped().push_back(&state);
     if (takeTerminal) {
         giveTerminalTo(child);
         state.terminal = true;
@@ -337,6 +388,7 @@ ExternalCommand::~ExternalCommand() {
         killAll();
         waitpid(state.child, nullptr, 0);
     }
+    forget(&state);
     if (state.terminal) giveTerminalTo(getpgrp());
     if (state.exitNotice >= 0) close(state.exitNotice);
 }
@@ -370,26 +422,21 @@ bool ExternalCommand::waitUpTo(std::uint32_t milliseconds) {
         } else {
             pause(milliseconds);  // kernels before 5.3 have no pidfd: look every 10 ms
         }
-        int status = 0;
-        const pid_t reaped = waitpid(state.child, &status, milliseconds == UINT32_MAX ? 0 : WNOHANG);
-        if (reaped == 0) return false;
-        if (reaped == state.child) {
-            state.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        reapOrphans();  // may reap this very command's watcher, and keeps its status
+        if (!state.ended) {
+            int status = 0;
+            const pid_t reaped = waitpid(state.child, &status, milliseconds == UINT32_MAX ? 0 : WNOHANG);
+            if (reaped == 0) return false;
+            noteEnd(state, reaped == state.child ? status : -1);
         }
-        state.child = -1;
-        state.ended = true;
-        if (state.terminal) giveTerminalTo(getpgrp());
         milliseconds = 0;
-    }
-    if (getpid() == 1) {
-        // As a container's first process, every orphan is ours to reap; left
-        // as zombies they would still count as members of the group.
-        while (waitpid(-1, nullptr, WNOHANG) > 0) {
-        }
+    } else {
+        reapOrphans();
     }
     if (!state.stopping) return true;
     if (!groupHasProcesses(state.group)) return true;
     pause(milliseconds);
+    reapOrphans();
     return !groupHasProcesses(state.group);
 }
 
