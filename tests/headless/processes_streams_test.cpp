@@ -52,6 +52,12 @@ int zombiesOf(pid_t parent) {
     return zombies;
 }
 
+// Whether the process has ended, leaving it to be reaped.
+bool hasEnded(pid_t pid) {
+    siginfo_t info = {};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
 }  // namespace
 
 // A signal sent to a command's process group is the command's business: a
@@ -103,4 +109,51 @@ TEST(FirstProcess, OrphansAreReapedWhileACommandRuns) {
     EXPECT_TRUE(within(3000, [&] { return zombiesOf(first) == 0; })) << zombiesOf(first) << " zombies";
     folder.write("finish", "");
     EXPECT_EQ(child.finish(10000), 0) << child.err;
+}
+
+// A standard output that another process made non-blocking refuses writes
+// while its reader is behind. The run waits for room: a reader that comes
+// back gets every line; one that never does holds up neither a stop nor the
+// deadline by more than the 2 s the end waits for output, and the run says
+// its output was lost.
+TEST(SlowOutput, ANonBlockingOutputThatFillsWaitsForItsReader) {
+    std::string script = "EVKScript\n";
+    for (int i = 0; i < 200; ++i) script += "popup line" + std::to_string(i) + "\n";
+    script += "sleep 30\n";
+    const struct {
+        const char* what;
+        std::vector<std::string> options;
+        int stop;  // sent once the output is full; 0: none
+        bool readerReturns;
+    } cases[] = {
+        {"the reader comes back", {}, 0, true},
+        {"a stop while it is full", {}, SIGTERM, false},
+        {"the deadline while it is full", {"--timeout", "2s"}, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder folder;
+        ChildSetup setup{c.options};
+        setup.args.insert(setup.args.end(), {"-y", folder.write("s.evk", script)});
+        setup.output = Output::SmallNonBlockingPipe;
+        Child child(setup);
+        // Full: less room left than one line takes.
+        ASSERT_TRUE(within(5000, [&] { return child.unreadOutput() > 4096 - 200; })) << child.unreadOutput();
+        if (c.readerReturns) {
+            ASSERT_TRUE(child.waitForOutput("status   Pause", 10000)) << child.err;
+            for (int i = 0; i < 200; ++i) {
+                EXPECT_NE(child.out.find("popup    Information: line" + std::to_string(i) + "\n"), std::string::npos)
+                    << "line " << i;
+            }
+            kill(child.pid(), SIGTERM);
+            EXPECT_EQ(child.finish(5000), 143) << child.err;
+            continue;
+        }
+        if (c.stop != 0) kill(child.pid(), c.stop);
+        // Nothing is read until the run has ended.
+        EXPECT_TRUE(within(8000, [&] { return hasEnded(child.pid()); }));
+        EXPECT_EQ(child.finish(5000), 1);
+        EXPECT_NE(child.err.find("torvane-run: standard output: full, and its reader took nothing"), std::string::npos)
+            << child.err;
+    }
 }
