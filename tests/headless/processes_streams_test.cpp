@@ -52,12 +52,22 @@ int zombiesOf(pid_t parent) {
     return zombies;
 }
 
+// CPU time the process has used so far, in milliseconds.
+long cpuMilliseconds(pid_t pid) {
+    const long ticks = std::atol(statField(pid, 14).c_str()) + std::atol(statField(pid, 15).c_str());
+    return ticks * 1000 / sysconf(_SC_CLK_TCK);
+}
+
 // Whether the process has ended, leaving it to be reaped.
 bool hasEnded(pid_t pid) {
     siginfo_t info = {};
     return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
 }
 
+long long nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 }  // namespace
 
 // A signal sent to a command's process group is the command's business: a
@@ -156,4 +166,50 @@ TEST(SlowOutput, ANonBlockingOutputThatFillsWaitsForItsReader) {
         EXPECT_NE(child.err.find("torvane-run: standard output: full, and its reader took nothing"), std::string::npos)
             << child.err;
     }
+}
+
+// A pop-up waiting for Enter reads at most one line of 4 KiB: bytes past it
+// without a line end end the wait as the end of input would, and are left
+// for the next reader.
+TEST(PopupInput, APopupReadsAtMostOneLineOfFourKiB) {
+    const std::string x4095(4095, 'x');
+    const struct {
+        const char* what;
+        std::string input;
+        std::string left;  // what the command after the pop-up reads
+    } cases[] = {
+        {"a short line", "yes\nafter", "after"},
+        {"a line of 4 KiB with its end", x4095 + "\ntail", "tail"},
+        {"4 KiB without a line end", x4095 + "x\n", "\n"},
+        {"an endless line", x4095 + std::string(905, 'x'), std::string(904, 'x')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folder folder;
+        ChildSetup setup{{"-y", "-w", folder.write("s.evk", "EVKScript\npopup one\nrun cat>rest\n")}, {}, Input::Pipe};
+        const RunResult r = runToEnd(setup, c.input);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(fileText(folder.path() + "/rest"), c.left);
+    }
+}
+
+// On a stream that never ends (/dev/zero) pop-ups still end their waits, and
+// waiting takes no more than a sliver of a core.
+TEST(PopupInput, AnEndlessInputNeitherHoldsUpNorSpins) {
+    Folder folder;
+    ChildSetup setup{{"-y", "-w", folder.write("s.evk", "EVKScript\npopup one\npopup two\nsleep 1\npopup three\n"
+                                                       "sleep 30\n")},
+                     {},
+                     Input::Zero};
+    Child child(setup);
+    ASSERT_TRUE(child.waitForOutput("popup    Information: one"));
+    const long long wallStart = nowMs();
+    const long cpuStart = cpuMilliseconds(child.pid());
+    EXPECT_TRUE(child.waitForOutput("popup    Information: three", 5000));
+    const long cpu = cpuMilliseconds(child.pid()) - cpuStart;
+    const long long wall = nowMs() - wallStart;
+    EXPECT_GE(wall, 1000);
+    EXPECT_LT(cpu, wall / 4) << cpu << " ms of CPU in " << wall << " ms";
+    kill(child.pid(), SIGTERM);
+    EXPECT_EQ(child.finish(5000), 143);
 }
