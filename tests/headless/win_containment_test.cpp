@@ -80,11 +80,13 @@ private:
 };
 
 // torvane-run.exe with its output in files of the folder, in a process
-// group of its own; ended by its handle if a case leaves it running.
+// group of its own; ended by its handle if a case leaves it running. Given
+// `input` or `output` (inheritable, the caller's to close), those instead
+// of the null device and out.txt.
 class Run {
 public:
     Run(const std::string& exe, const Folder& folder, const std::string& arguments, DWORD flags = 0,
-        HANDLE job = nullptr, const char* currentFolder = nullptr)
+        HANDLE job = nullptr, const char* currentFolder = nullptr, HANDLE input = nullptr, HANDLE output = nullptr)
         : folder_(folder) {
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
         out_ = CreateFileA(folder.file("out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
@@ -95,8 +97,8 @@ public:
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = in_;
-        startup.hStdOutput = out_;
+        startup.hStdInput = input ? input : in_;
+        startup.hStdOutput = output ? output : out_;
         startup.hStdError = err_;
         std::string line = "\"" + exe + "\" " + arguments;
         PROCESS_INFORMATION started = {};
@@ -317,6 +319,38 @@ void aHoldPassesOnItsCommandsStatus(const std::string& exe, const std::string& s
     }
 }
 
+// Writes 'x' to the pipe until its reader has gone.
+DWORD WINAPI writeEndlessly(void* pipe) {
+    std::vector<char> bytes(4096, 'x');
+    DWORD written = 0;
+    while (WriteFile(static_cast<HANDLE>(pipe), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+    }
+    return 0;
+}
+
+// With -w on an input that never ends, each pop-up reads at most 4 KiB of
+// it and the run goes on to its end.
+void anEndlessInputEndsThePopupsWait(const std::string& exe, const std::string& sleeper) {
+    Folder folder(sleeper);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    check(CreatePipe(&readEnd, &writeEnd, &inherit, 0) != 0, "endless input: a pipe");
+    SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE writer = CreateThread(nullptr, 0, writeEndlessly, writeEnd, 0, nullptr);
+    {
+        Run run(exe, folder, "-y -w " + folder.write("s.evk", "EVKScript\npopup one\npopup two\n"), 0, nullptr,
+                nullptr, readEnd);
+        CloseHandle(readEnd);  // the run's own copy is all that reads now
+        const long status = run.finish(10000);
+        check(status == 0, "endless input: exit status " + std::to_string(status) + "; " + run.err());
+        check(lastEvent(run.out()) == "status   Completed", "endless input: last line: " + lastEvent(run.out()));
+    }
+    // The run has ended, so the pipe has no reader, which ends the writer.
+    check(WaitForSingleObject(writer, 5000) == WAIT_OBJECT_0, "endless input: the writer has ended");
+    CloseHandle(writer);
+    CloseHandle(writeEnd);
+}
+
 // ctest gives the build's paths as Linux paths; under Wine the Z: drive is
 // the Linux root.
 std::string windowsPath(std::string path) {
@@ -348,6 +382,7 @@ int main(int argc, char** argv) {
     aJobMemoryLimitRefusesTheBlock(exe, sleeper);
     aCommandThatCannotStartIsNamed(exe, sleeper);
     aHoldPassesOnItsCommandsStatus(exe, sleeper);
+    anEndlessInputEndsThePopupsWait(exe, sleeper);
     std::printf("%d failed\n", failures);
     return failures == 0 ? 0 : 1;
 }
