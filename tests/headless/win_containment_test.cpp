@@ -351,6 +351,43 @@ void anEndlessInputEndsThePopupsWait(const std::string& exe, const std::string& 
     CloseHandle(writeEnd);
 }
 
+// A standard output pipe set to PIPE_NOWAIT that fills while its reader is
+// away: the run waits for it and every line arrives.
+void aNonBlockingOutputWaitsForItsReader(const std::string& exe, const std::string& sleeper) {
+    Folder folder(sleeper);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    check(CreatePipe(&readEnd, &writeEnd, &inherit, 4096) != 0, "non-blocking output: a pipe");
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    DWORD mode = PIPE_READMODE_BYTE | PIPE_NOWAIT;
+    if (!SetNamedPipeHandleState(writeEnd, &mode, nullptr, nullptr)) {
+        std::printf("note: non-blocking output is not tested: SetNamedPipeHandleState failed: %lu\n", GetLastError());
+        CloseHandle(readEnd);
+        CloseHandle(writeEnd);
+        return;
+    }
+    constexpr int kLines = 2000;  // far more than the pipe holds
+    std::string script = "EVKScript\n";
+    for (int i = 0; i < kLines; ++i) script += "popup line" + std::to_string(i) + "\n";
+    Run run(exe, folder, "-y " + folder.write("s.evk", script), 0, nullptr, nullptr, nullptr, writeEnd);
+    CloseHandle(writeEnd);  // the run's copy is the only writer: its end ends the reads below
+    DWORD waiting = 0;
+    check(within(10000, [&] { return PeekNamedPipe(readEnd, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0; }),
+          "non-blocking output: output comes");
+    Sleep(500);  // the reader is away for a moment, long enough for the pipe to fill
+    std::string out;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) out.append(chunk, got);
+    CloseHandle(readEnd);
+    const long status = run.finish(10000);
+    check(status == 0, "non-blocking output: exit status " + std::to_string(status) + "; " + run.err());
+    int lines = 0;
+    for (std::size_t at = 0; (at = out.find("popup    Information: line", at)) != std::string::npos; ++at) ++lines;
+    check(lines == kLines, "non-blocking output: " + std::to_string(lines) + " of " + std::to_string(kLines) +
+                               " lines arrived");
+}
+
 // ctest gives the build's paths as Linux paths; under Wine the Z: drive is
 // the Linux root.
 std::string windowsPath(std::string path) {
@@ -383,6 +420,7 @@ int main(int argc, char** argv) {
     aCommandThatCannotStartIsNamed(exe, sleeper);
     aHoldPassesOnItsCommandsStatus(exe, sleeper);
     anEndlessInputEndsThePopupsWait(exe, sleeper);
+    aNonBlockingOutputWaitsForItsReader(exe, sleeper);
     std::printf("%d failed\n", failures);
     return failures == 0 ? 0 : 1;
 }
