@@ -95,6 +95,7 @@ TEST(CommandGroup, SignalsToTheGroupLeaveTheCommandRunning) {
         folder.write("finish", "");
         EXPECT_EQ(child.finish(5000), 0) << child.err;
         EXPECT_TRUE(folder.has("finished"));
+        kill(-group, SIGKILL);  // never left behind, whatever the result
     }
 }
 
