@@ -83,6 +83,7 @@ int ConsoleHost::confirm(const std::string& question) {
 
 void ConsoleHost::tick() {
     checkOutputReader();
+    reapOrphans();  // what a command left behind ends during later lines too
     sampleIfDue();
     if (!options_.accessLoad) return;
     accessLoadIfHeld(load_, access_, fillWithWorkers(options_.workers));

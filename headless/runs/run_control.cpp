@@ -10,6 +10,10 @@
 namespace {
 std::optional<std::uint64_t> deadline;
 bool timedOut = false;
+std::optional<std::uint64_t> endingSince;  // when a wait for output first saw the run stopping
+// Well inside the time orchestrators leave between their stop and a kill
+// (Kubernetes: 30 s by default), and long enough for a reader that is busy.
+constexpr std::uint64_t kEndingOutputWaitMilliseconds = 2000;
 }  // namespace
 
 void setRunDeadline(std::uint64_t milliseconds) { deadline = steadyClock().nowMilliseconds() + milliseconds; }
@@ -21,6 +25,13 @@ bool runTimedOut() {
 }
 
 bool runShouldStop() { return stopSignalled() || outputLost() || runTimedOut(); }
+
+bool outputMayWaitOn() {
+    if (!stopSignalled() && !runTimedOut()) return true;
+    const std::uint64_t now = steadyClock().nowMilliseconds();
+    if (!endingSince) endingSince = now;
+    return now - *endingSince < kEndingOutputWaitMilliseconds;
+}
 
 int stoppedRunStatus() {
     if (stopSignalled()) return stoppedCode(stopSignal());

@@ -14,6 +14,13 @@ bool runTimedOut();
 // written, or the deadline passed.
 bool runShouldStop();
 
+// Whether a write that waits for a slow reader of standard output or error
+// may wait on: always while the run goes on; once it stops or its deadline
+// passes, for 2 s in all, so that its closing lines still reach a reader
+// that is only slow, while one that has stopped reading cannot hold up the
+// end.
+bool outputMayWaitOn();
+
 // The status a stopped run ends with: 128 + signal, 124 for the deadline,
 // 1 for output lost; and the name the stop line gives its cause.
 int stoppedRunStatus();

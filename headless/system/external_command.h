@@ -72,3 +72,8 @@ public:
 private:
     std::unique_ptr<State> state_;
 };
+
+// As a container's first process (PID 1), reaps every orphan that has ended,
+// so that none is left a zombie while the run goes on; elsewhere, and on
+// Windows, does nothing. Waits for a command do it on their own.
+void reapOrphans();

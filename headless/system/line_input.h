@@ -17,12 +17,15 @@ public:
     LineInput(const LineInput&) = delete;
     LineInput& operator=(const LineInput&) = delete;
 
-    // True once a whole line, or the end of the input, has come.
+    // True once a whole line, or the end of the input, has come. At most
+    // kLineLimit bytes are read, the line end included: more without one
+    // ends the wait as the end of the input would, so that an endless stream
+    // (</dev/zero) ends it too, and what follows is left for commands.
     bool waitUpTo(std::uint32_t milliseconds) override;
-    // The line read so far, without its line end: at most kLineLimit bytes.
+    // The line read so far, without its line end.
     std::string line() const;
 
-    static constexpr std::size_t kLineLimit = 1024;
+    static constexpr std::size_t kLineLimit = 4096;
 
     struct State;
 

@@ -50,6 +50,10 @@ Child::Child(const ChildSetup& setup) {
         } else {
             dup2(outPipe[1], STDOUT_FILENO);
         }
+        if (setup.output == Output::SmallNonBlockingPipe) {
+            fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 4096);
+            fcntl(STDOUT_FILENO, F_SETFL, fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
+        }
         dup2(errPipe[1], STDERR_FILENO);
         for (int fd = 3; fd < 256; ++fd) close(fd);
         if (setup.input == Input::Closed) close(STDIN_FILENO);
@@ -131,6 +135,12 @@ void Child::send(const std::string& bytes) {
 void Child::closeOutput() {
     if (outFd_ >= 0) close(outFd_);
     outFd_ = -1;
+}
+
+int Child::unreadOutput() const {
+    int bytes = 0;
+    if (outFd_ < 0 || ioctl(outFd_, FIONREAD, &bytes) != 0) return -1;
+    return bytes;
 }
 
 void Child::closeInput() {

@@ -8,8 +8,10 @@
 #include <vector>
 
 enum class Input { Null, Pipe, Terminal, Closed, Zero };
-// Standard output: a pipe read by the test, the full device, or closed.
-enum class Output { Pipe, Full, Closed };
+// Standard output: a pipe read by the test, the full device, or closed;
+// or a pipe of one page, non-blocking, that fills as soon as the test stops
+// reading.
+enum class Output { Pipe, Full, Closed, SmallNonBlockingPipe };
 
 struct ChildSetup {
     ChildSetup(std::vector<std::string> arguments, std::vector<std::string> variables = {},
@@ -39,6 +41,8 @@ public:
     bool waitForErrorOutput(const std::string& needle, int timeoutMs = 10000) { return waitFor(err, needle, timeoutMs); }
     void send(const std::string& bytes);
     void closeInput();
+    // Bytes written to standard output that the test has not read yet.
+    int unreadOutput() const;
     // Closes the test's end of standard output, as a reader that has gone.
     void closeOutput();
     // Collects the rest of the output and the exit status (128 + signal when

@@ -80,11 +80,13 @@ private:
 };
 
 // torvane-run.exe with its output in files of the folder, in a process
-// group of its own; ended by its handle if a case leaves it running.
+// group of its own; ended by its handle if a case leaves it running. Given
+// `input` or `output` (inheritable, the caller's to close), those instead
+// of the null device and out.txt.
 class Run {
 public:
     Run(const std::string& exe, const Folder& folder, const std::string& arguments, DWORD flags = 0,
-        HANDLE job = nullptr, const char* currentFolder = nullptr)
+        HANDLE job = nullptr, const char* currentFolder = nullptr, HANDLE input = nullptr, HANDLE output = nullptr)
         : folder_(folder) {
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
         out_ = CreateFileA(folder.file("out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
@@ -95,8 +97,8 @@ public:
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = in_;
-        startup.hStdOutput = out_;
+        startup.hStdInput = input ? input : in_;
+        startup.hStdOutput = output ? output : out_;
         startup.hStdError = err_;
         std::string line = "\"" + exe + "\" " + arguments;
         PROCESS_INFORMATION started = {};
@@ -317,6 +319,75 @@ void aHoldPassesOnItsCommandsStatus(const std::string& exe, const std::string& s
     }
 }
 
+// Writes 'x' to the pipe until its reader has gone.
+DWORD WINAPI writeEndlessly(void* pipe) {
+    std::vector<char> bytes(4096, 'x');
+    DWORD written = 0;
+    while (WriteFile(static_cast<HANDLE>(pipe), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+    }
+    return 0;
+}
+
+// With -w on an input that never ends, each pop-up reads at most 4 KiB of
+// it and the run goes on to its end.
+void anEndlessInputEndsThePopupsWait(const std::string& exe, const std::string& sleeper) {
+    Folder folder(sleeper);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    check(CreatePipe(&readEnd, &writeEnd, &inherit, 0) != 0, "endless input: a pipe");
+    SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE writer = CreateThread(nullptr, 0, writeEndlessly, writeEnd, 0, nullptr);
+    {
+        Run run(exe, folder, "-y -w " + folder.write("s.evk", "EVKScript\npopup one\npopup two\n"), 0, nullptr,
+                nullptr, readEnd);
+        CloseHandle(readEnd);  // the run's own copy is all that reads now
+        const long status = run.finish(10000);
+        check(status == 0, "endless input: exit status " + std::to_string(status) + "; " + run.err());
+        check(lastEvent(run.out()) == "status   Completed", "endless input: last line: " + lastEvent(run.out()));
+    }
+    // The run has ended, so the pipe has no reader, which ends the writer.
+    check(WaitForSingleObject(writer, 5000) == WAIT_OBJECT_0, "endless input: the writer has ended");
+    CloseHandle(writer);
+    CloseHandle(writeEnd);
+}
+
+// A standard output pipe set to PIPE_NOWAIT that fills while its reader is
+// away: the run waits for it and every line arrives.
+void aNonBlockingOutputWaitsForItsReader(const std::string& exe, const std::string& sleeper) {
+    Folder folder(sleeper);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    check(CreatePipe(&readEnd, &writeEnd, &inherit, 4096) != 0, "non-blocking output: a pipe");
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    DWORD mode = PIPE_READMODE_BYTE | PIPE_NOWAIT;
+    if (!SetNamedPipeHandleState(writeEnd, &mode, nullptr, nullptr)) {
+        std::printf("note: non-blocking output is not tested: SetNamedPipeHandleState failed: %lu\n", GetLastError());
+        CloseHandle(readEnd);
+        CloseHandle(writeEnd);
+        return;
+    }
+    constexpr int kLines = 2000;  // far more than the pipe holds
+    std::string script = "EVKScript\n";
+    for (int i = 0; i < kLines; ++i) script += "popup line" + std::to_string(i) + "\n";
+    Run run(exe, folder, "-y " + folder.write("s.evk", script), 0, nullptr, nullptr, nullptr, writeEnd);
+    CloseHandle(writeEnd);  // the run's copy is the only writer: its end ends the reads below
+    DWORD waiting = 0;
+    check(within(10000, [&] { return PeekNamedPipe(readEnd, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0; }),
+          "non-blocking output: output comes");
+    Sleep(500);  // the reader is away for a moment, long enough for the pipe to fill
+    std::string out;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) out.append(chunk, got);
+    CloseHandle(readEnd);
+    const long status = run.finish(10000);
+    check(status == 0, "non-blocking output: exit status " + std::to_string(status) + "; " + run.err());
+    int lines = 0;
+    for (std::size_t at = 0; (at = out.find("popup    Information: line", at)) != std::string::npos; ++at) ++lines;
+    check(lines == kLines, "non-blocking output: " + std::to_string(lines) + " of " + std::to_string(kLines) +
+                               " lines arrived");
+}
+
 // ctest gives the build's paths as Linux paths; under Wine the Z: drive is
 // the Linux root.
 std::string windowsPath(std::string path) {
@@ -348,6 +419,8 @@ int main(int argc, char** argv) {
     aJobMemoryLimitRefusesTheBlock(exe, sleeper);
     aCommandThatCannotStartIsNamed(exe, sleeper);
     aHoldPassesOnItsCommandsStatus(exe, sleeper);
+    anEndlessInputEndsThePopupsWait(exe, sleeper);
+    aNonBlockingOutputWaitsForItsReader(exe, sleeper);
     std::printf("%d failed\n", failures);
     return failures == 0 ? 0 : 1;
 }

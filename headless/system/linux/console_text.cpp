@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "headless/runs/run_control.h"
 #include "headless/system/console_text.h"
 #include "shell/string_table.h"
 
@@ -26,6 +27,18 @@ void noteLoss(int fd, const char* why) {
     if (lossReason.empty()) lossReason = std::string(streamName(fd)) + ": " + why;
 }
 
+// A stream made non-blocking (by whoever shares its open file with us)
+// refuses writes with EAGAIN while its reader is behind: that is a reader to
+// wait for, not output lost. Short polls, so that a stop, which interrupts
+// them, and the deadline are seen.
+bool waitForRoom(int fd) {
+    while (outputMayWaitOn()) {
+        pollfd room = {fd, POLLOUT, 0};
+        if (poll(&room, 1, 50) != 0) return true;  // room, the reader gone or a signal: the write says which
+    }
+    return false;
+}
+
 void writeAll(int fd, const std::string& bytes) {
     if (closedAtStart[fd]) {
         noteLoss(fd, "closed when the run started");
@@ -35,6 +48,11 @@ void writeAll(int fd, const std::string& bytes) {
     while (done < bytes.size()) {
         const ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
         if (written < 0 && errno == EINTR) continue;
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (waitForRoom(fd)) continue;
+            noteLoss(fd, "full, and its reader took nothing in the 2 s a stopping run waits for it");
+            return;
+        }
         if (written <= 0) {
             noteLoss(fd, written < 0 ? std::strerror(errno) : "nothing written");
             return;

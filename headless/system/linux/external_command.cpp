@@ -13,7 +13,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "headless/system/external_command.h"
 #include "headless/system/oom_score.h"
@@ -76,47 +79,147 @@ void giveTerminalTo(pid_t group) {
     sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
-// Set in the watcher: its parent, torvane-run, has gone, even by SIGKILL.
-// The whole group goes with it; a handler, since SIGKILL as the parent-death
-// signal would end the watcher alone and leave the command running.
-void onParentGone(int) { kill(0, SIGKILL); }
+// The line from torvane-run to its watchers: a pipe whose write end only
+// torvane-run holds (each watcher closes its inherited copy at once; close-on-
+// exec keeps it from commands). Nothing is ever written: the read end hangs
+// up exactly when torvane-run has ended, however it ended. A signal would not
+// do, since a command may send any signal to its own group.
+struct ParentLine {
+    int read = -1, write = -1, error = 0;
+};
 
-[[noreturn]] void execCommand(const CommandLine& line, int report) {
+const ParentLine& parentLine() {
+    static const ParentLine line = [] {
+        ParentLine made;
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0) {
+            made.error = errno;
+        } else {
+            made.read = ends[0];
+            made.write = ends[1];
+        }
+        return made;
+    }();
+    return line;
+}
+
+// The command's program and arguments, made before fork: after it, the child
+// of a process with other threads may only make async-signal-safe calls, and
+// execvp is not one, so the PATH search is laid out here and the child only
+// tries each place with execv.
+struct ExecPlan {
+    std::vector<std::string> places;  // the files to try, in order
+    std::vector<char*> argv;          // null-terminated
+    // For a file that is no program the system knows (ENOEXEC): /bin/sh runs
+    // it, as execvp does; slot 1 is set to the place in the child.
+    std::vector<char*> shellArgv;
+};
+
+ExecPlan planExec(const CommandLine& line) {
+    ExecPlan plan;
+    if (line.throughShell) {
+        plan.places = {"/bin/sh"};
+        plan.argv = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(line.argv[0].c_str()),
+                     nullptr};
+        return plan;
+    }
+    const std::string& program = line.argv[0];
+    if (program.find('/') != std::string::npos) {
+        plan.places = {program};
+    } else {
+        const char* path = std::getenv("PATH");
+        const std::string folders = path ? path : "/bin:/usr/bin";  // glibc's default without PATH
+        std::size_t from = 0;
+        for (;;) {
+            const std::size_t colon = folders.find(':', from);
+            const std::string folder = folders.substr(from, colon == std::string::npos ? colon : colon - from);
+            plan.places.push_back(folder.empty() ? program : folder + "/" + program);  // empty: the current folder
+            if (colon == std::string::npos) break;
+            from = colon + 1;
+        }
+    }
+    for (const std::string& argument : line.argv) plan.argv.push_back(const_cast<char*>(argument.c_str()));
+    plan.argv.push_back(nullptr);
+    plan.shellArgv = {const_cast<char*>("sh"), nullptr};
+    plan.shellArgv.insert(plan.shellArgv.end(), plan.argv.begin() + 1, plan.argv.end());
+    return plan;
+}
+
+[[noreturn]] void execCommand(ExecPlan& plan, int report) {
     // Ignored in torvane-run, so that a reader that goes away makes writes
     // fail; the command gets the default, as from a shell.
     signal(SIGPIPE, SIG_DFL);
-    std::vector<char*> argv;
-    if (line.throughShell) {
-        argv = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(line.argv[0].c_str())};
-    } else {
-        for (const std::string& argument : line.argv) argv.push_back(const_cast<char*>(argument.c_str()));
+    // execvp's rules: a place that is not there is passed over, one that may
+    // not be run is remembered, any other failure ends the search.
+    int error = ENOENT;
+    bool refused = false, searchedAll = true;
+    for (std::string& place : plan.places) {
+        execv(place.c_str(), plan.argv.data());
+        if (errno == ENOEXEC && !plan.shellArgv.empty()) {
+            plan.shellArgv[1] = place.data();
+            execv("/bin/sh", plan.shellArgv.data());
+        }
+        error = errno;
+        if (error == EACCES) {
+            refused = true;
+        } else if (error != ENOENT && error != ENOTDIR && error != ESTALE && error != ENODEV && error != ETIMEDOUT) {
+            searchedAll = false;
+            break;
+        }
     }
-    argv.push_back(nullptr);
-    if (line.throughShell) {
-        execv("/bin/sh", argv.data());
-    } else {
-        execvp(argv[0], argv.data());
-    }
-    writeFailure(report, kExec, errno);
+    writeFailure(report, kExec, refused && searchedAll ? EACCES : error);
     _exit(127);
 }
 
+void ignoreSignal(int) {}
+
+// The watcher outlives every signal that the command's group may be sent
+// and that would end it by default: it ends only as its command ends, or
+// when torvane-run is gone. A handler that does nothing, not SIG_IGN, so that
+// exec gives the command the defaults back; what was ignored at our start
+// stays ignored for the command, as a shell keeps it. Faults (SIGSEGV and
+// the like) keep their default: a handler that returns to a real fault
+// would fault again for ever.
+void outliveSignals() {
+    const int kept[] = {SIGKILL, SIGSTOP, SIGCHLD, SIGCONT, SIGTSTP, SIGTTIN, SIGTTOU, SIGURG, SIGWINCH,
+                        SIGSEGV, SIGBUS,  SIGILL,  SIGFPE,  SIGTRAP, SIGSYS,  SIGABRT};
+    struct sigaction quiet = {};
+    quiet.sa_handler = ignoreSignal;
+    sigemptyset(&quiet.sa_mask);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        bool keep = false;
+        for (int k : kept) keep = keep || k == signal;
+        struct sigaction now;
+        if (keep || sigaction(signal, nullptr, &now) != 0) continue;  // glibc's own signals refuse
+        if (now.sa_handler == SIG_DFL) sigaction(signal, &quiet, nullptr);
+    }
+}
+
 // The first process of the command's group: a watcher that starts the
-// command, waits for it and ends as it ended. Parent-death signals reach
-// only a parent's direct child, and /bin/sh -c forks the command rather
-// than becoming it, so the watcher is what lets a SIGKILL of torvane-run
-// take the command with it. Only async-signal-safe calls: the parent may
-// have other threads.
-[[noreturn]] void runWatcher(const CommandLine& line, const CommandFolder::Handle& folder, int report,
-                             pid_t parent, bool takeTerminal) {
+// command, waits for it and ends as it ended, or takes the whole group with
+// it once torvane-run has gone, even by SIGKILL. /bin/sh -c forks the command
+// rather than becoming it, so torvane-run's end cannot reach the command
+// itself; the watcher is what passes it on. Only async-signal-safe calls:
+// the parent may have other threads.
+[[noreturn]] void runWatcher(ExecPlan& plan, const CommandFolder::Handle& folder, int report, ParentLine line,
+                             bool takeTerminal) {
+    close(line.write);
     setpgid(0, 0);
     if (takeTerminal) giveTerminalTo(getpid());
-    struct sigaction gone = {};
-    gone.sa_handler = onParentGone;
-    sigemptyset(&gone.sa_mask);
-    sigaction(SIGUSR1, &gone, nullptr);
-    prctl(PR_SET_PDEATHSIG, SIGUSR1);
-    if (getppid() != parent) _exit(127);  // gone before the signal was set
+    outliveSignals();
+    // The command's end interrupts the wait below: SIGCHLD is let through
+    // only inside ppoll, so that an end just before it is not missed.
+    struct sigaction childEnded = {};
+    childEnded.sa_handler = ignoreSignal;
+    childEnded.sa_flags = SA_NOCLDSTOP;
+    sigemptyset(&childEnded.sa_mask);
+    sigaction(SIGCHLD, &childEnded, nullptr);
+    sigset_t childSignal, waitMask;
+    sigemptyset(&childSignal);
+    sigaddset(&childSignal, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &childSignal, &waitMask);
+    const sigset_t commandMask = waitMask;
+    sigdelset(&waitMask, SIGCHLD);
     prctl(PR_SET_NAME, "torvane-watch");
     struct stat folderState;
     if (folder.fd < 0) {
@@ -133,9 +236,9 @@ void onParentGone(int) { kill(0, SIGKILL); }
     }
     const pid_t command = fork();
     if (command == 0) {
-        signal(SIGUSR1, SIG_DFL);
+        sigprocmask(SIG_SETMASK, &commandMask, nullptr);  // a blocked signal would stay blocked after exec
         restoreOomScoreForCommand();
-        execCommand(line, report);
+        execCommand(plan, report);
     }
     if (command < 0) {
         writeFailure(report, kExec, errno);
@@ -143,7 +246,12 @@ void onParentGone(int) { kill(0, SIGKILL); }
     }
     close(report);  // torvane-run hears the end of the pipe once the command has started
     int status = 0;
-    while (waitpid(command, &status, 0) < 0 && errno == EINTR) {
+    for (;;) {
+        const pid_t reaped = waitpid(command, &status, WNOHANG);
+        if (reaped == command) break;
+        if (reaped < 0 && errno != EINTR) _exit(127);
+        pollfd parent = {line.read, POLLIN, 0};
+        if (ppoll(&parent, 1, nullptr, &waitMask) > 0 && parent.revents != 0) kill(0, SIGKILL);
     }
     if (WIFSIGNALED(status)) {
         // Ended as the command ended, without a core of the watcher's own.
@@ -168,6 +276,56 @@ std::string describe(const ChildFailure& failure, const CommandLine& line, const
 }
 }  // namespace
 
+namespace {
+// The commands whose watchers have not been reaped yet. As a container's
+// first process torvane-run reaps every child that ends, and a watcher's
+// status found so is handed to its command here rather than lost.
+std::vector<ExternalCommand::State*>& unreaped() {
+    static std::vector<ExternalCommand::State*> states;
+    return states;
+}
+
+void forget(ExternalCommand::State* state) {
+    std::vector<ExternalCommand::State*>& states = unreaped();
+    for (std::size_t i = 0; i < states.size(); ++i) {
+        if (states[i] == state) {
+            states.erase(states.begin() + static_cast<std::ptrdiff_t>(i));
+            return;
+        }
+    }
+}
+
+// The watcher has been reaped with `status` (-1: reaped without one).
+void noteEnd(ExternalCommand::State& state, int status) {
+    if (status >= 0) state.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    state.child = -1;
+    state.ended = true;
+    if (state.terminal) giveTerminalTo(getpgrp());
+    forget(&state);
+}
+
+bool firstProcess() {
+    static const bool first = getpid() == 1;
+    return first;
+}
+}  // namespace
+
+void reapOrphans() {
+    if (!firstProcess()) return;
+    // A container's orphans all come to its first process; left as zombies
+    // they fill the process table and still count as members of a
+    // command's group.
+    int status = 0;
+    for (pid_t reaped; (reaped = waitpid(-1, &status, WNOHANG)) > 0;) {
+        for (ExternalCommand::State* state : unreaped()) {
+            if (state->child == reaped) {
+                noteEnd(*state, status);
+                break;
+            }
+        }
+    }
+}
+
 ExternalCommand::ExternalCommand(const CommandLine& line, const CommandFolder& folder)
     : state_(std::make_unique<State>()) {
     State& state = *state_;
@@ -175,17 +333,22 @@ ExternalCommand::ExternalCommand(const CommandLine& line, const CommandFolder& f
         state.failure = "no command to run";
         return;
     }
+    const ParentLine& parent = parentLine();
+    if (parent.read < 0) {
+        state.failure = std::string("cannot start a command: ") + std::strerror(parent.error);
+        return;
+    }
+    ExecPlan plan = planExec(line);
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
         state.failure = std::string("cannot start a command: ") + std::strerror(errno);
         return;
     }
     const bool takeTerminal = ownsTerminal();
-    const pid_t parent = getpid();
     const pid_t child = fork();
     if (child == 0) {
         close(report[0]);
-        runWatcher(line, folder.handle(), report[1], parent, takeTerminal);
+        runWatcher(plan, folder.handle(), report[1], parent, takeTerminal);
     }
     close(report[1]);
     if (child < 0) {
@@ -197,6 +360,7 @@ ExternalCommand::ExternalCommand(const CommandLine& line, const CommandFolder& f
     setpgid(child, child);
     state.child = child;
     state.group = child;
+    unreaped().push_back(&state);
     if (takeTerminal) {
         giveTerminalTo(child);
         state.terminal = true;
@@ -224,6 +388,7 @@ ExternalCommand::~ExternalCommand() {
         killAll();
         waitpid(state.child, nullptr, 0);
     }
+    forget(&state);
     if (state.terminal) giveTerminalTo(getpgrp());
     if (state.exitNotice >= 0) close(state.exitNotice);
 }
@@ -257,26 +422,21 @@ bool ExternalCommand::waitUpTo(std::uint32_t milliseconds) {
         } else {
             pause(milliseconds);  // kernels before 5.3 have no pidfd: look every 10 ms
         }
-        int status = 0;
-        const pid_t reaped = waitpid(state.child, &status, milliseconds == UINT32_MAX ? 0 : WNOHANG);
-        if (reaped == 0) return false;
-        if (reaped == state.child) {
-            state.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        reapOrphans();  // may reap this very command's watcher, and keeps its status
+        if (!state.ended) {
+            int status = 0;
+            const pid_t reaped = waitpid(state.child, &status, milliseconds == UINT32_MAX ? 0 : WNOHANG);
+            if (reaped == 0) return false;
+            noteEnd(state, reaped == state.child ? status : -1);
         }
-        state.child = -1;
-        state.ended = true;
-        if (state.terminal) giveTerminalTo(getpgrp());
         milliseconds = 0;
-    }
-    if (getpid() == 1) {
-        // As a container's first process, every orphan is ours to reap; left
-        // as zombies they would still count as members of the group.
-        while (waitpid(-1, nullptr, WNOHANG) > 0) {
-        }
+    } else {
+        reapOrphans();
     }
     if (!state.stopping) return true;
     if (!groupHasProcesses(state.group)) return true;
     pause(milliseconds);
+    reapOrphans();
     return !groupHasProcesses(state.group);
 }
 

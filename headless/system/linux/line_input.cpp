@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
 #include "headless/system/line_input.h"
 
@@ -20,14 +19,10 @@ LineInput::~LineInput() = default;
 
 bool LineInput::waitUpTo(std::uint32_t milliseconds) {
     State& state = *state_;
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
     pollfd input = {STDIN_FILENO, POLLIN, 0};
-    int timeout = static_cast<int>(milliseconds);
-    // An interrupted poll (a stop) returns -1 and hands control back. A
-    // stream that never sends a line end (/dev/zero) is read only until the
-    // tick is due, so the tick and a stop still come.
-    while (!state.done && poll(&input, 1, timeout) > 0) {
+    // An interrupted poll (a stop) returns -1 and hands control back; a
+    // stream that is always ready (/dev/zero) ends the line at the limit.
+    while (!state.done && poll(&input, 1, static_cast<int>(milliseconds)) > 0) {
         char byte;
         const ssize_t got = read(STDIN_FILENO, &byte, 1);
         if (got < 0 && errno == EINTR) break;
@@ -35,9 +30,9 @@ bool LineInput::waitUpTo(std::uint32_t milliseconds) {
             state.done = true;  // the line, or the end (or loss) of the input
             break;
         }
-        if (state.line.size() < kLineLimit) state.line += byte;  // the rest of an endless line is dropped
-        if (Clock::now() >= end) break;
-        timeout = 0;
+        state.line += byte;
+        if (state.line.size() >= kLineLimit) state.done = true;  // the limit, and no line end in it
+        milliseconds = 0;
     }
     return state.done;
 }

@@ -5,6 +5,7 @@
 // and a script's bytes are in the ANSI code page, as the window reads them.
 #include <windows.h>
 
+#include "headless/runs/run_control.h"
 #include "headless/system/console_text.h"
 #include "headless/system/windows/system_text.h"
 #include "shell/string_table.h"
@@ -39,15 +40,34 @@ void noteLoss(Stream stream, const std::string& why) {
     if (lossReason.empty()) lossReason = (stream == Stream::Out ? "standard output: " : "standard error: ") + why;
 }
 
+// A pipe set to PIPE_NOWAIT (by whoever shares it with us): WriteFile
+// succeeds there having written nothing while the pipe is full, which is a
+// reader to wait for, not output lost.
+bool isNonBlockingPipe(HANDLE file) {
+    DWORD state = 0;
+    return GetFileType(file) == FILE_TYPE_PIPE &&
+           GetNamedPipeHandleStateA(file, &state, nullptr, nullptr, nullptr, nullptr, 0) && (state & PIPE_NOWAIT);
+}
+
 // Writes all `count` units, as many calls as it takes; a write that fails
-// or takes nothing is output lost.
+// or takes nothing is output lost, unless `mayWaitForRoom`. Such a pipe
+// cannot be waited on for room, so it is tried again every 10 ms while the
+// run may wait for its reader.
 template <typename Unit, typename WriteSome>
-void writeWhole(Stream stream, const Unit* units, std::size_t count, WriteSome writeSome) {
+void writeWhole(Stream stream, const Unit* units, std::size_t count, bool mayWaitForRoom, WriteSome writeSome) {
     std::size_t done = 0;
     while (done < count) {
         DWORD written = 0;
         if (!writeSome(units + done, static_cast<DWORD>(count - done), &written)) {
             noteLoss(stream, systemText(GetLastError()));
+            return;
+        }
+        if (written == 0 && mayWaitForRoom) {
+            if (outputMayWaitOn()) {
+                Sleep(10);
+                continue;
+            }
+            noteLoss(stream, "full, and its reader took nothing in the 2 s a stopping run waits for it");
             return;
         }
         if (written == 0) {
@@ -60,7 +80,7 @@ void writeWhole(Stream stream, const Unit* units, std::size_t count, WriteSome w
 
 void writeConsole(Stream stream, HANDLE console, const std::string& text) {
     const std::wstring wide = widen(text, CP_UTF8);
-    writeWhole(stream, wide.data(), wide.size(), [console](const wchar_t* units, DWORD count, DWORD* written) {
+    writeWhole(stream, wide.data(), wide.size(), false, [console](const wchar_t* units, DWORD count, DWORD* written) {
         return WriteConsoleW(console, units, count, written, nullptr);
     });
 }
@@ -69,9 +89,10 @@ void writeFile(Stream stream, HANDLE file, const std::string& text) {
     UINT page = GetConsoleOutputCP();
     if (page == 0) page = GetACP();  // no console
     const std::string bytes = page == CP_UTF8 ? text : narrow(widen(text, CP_UTF8), page);
-    writeWhole(stream, bytes.data(), bytes.size(), [file](const char* units, DWORD count, DWORD* written) {
-        return WriteFile(file, units, count, written, nullptr);
-    });
+    writeWhole(stream, bytes.data(), bytes.size(), isNonBlockingPipe(file),
+               [file](const char* units, DWORD count, DWORD* written) {
+                   return WriteFile(file, units, count, written, nullptr);
+               });
 }
 
 void write(Stream stream, const std::string& text) {

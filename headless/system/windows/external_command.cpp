@@ -247,3 +247,6 @@ void ExternalCommand::killAll() {
     state.stopping = true;
     if (state.job) TerminateJobObject(state.job, kKilledStatus);
 }
+
+// Windows has no orphans to reap: a process's end needs no wait by its parent.
+void reapOrphans() {}

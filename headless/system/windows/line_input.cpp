@@ -19,9 +19,12 @@ DWORD WINAPI readLine(void* parameter) {
     DWORD got;
     // ReadFile, not the C runtime: a thread left blocked here holds no lock
     // that the end of the process would wait for.
-    while (ReadFile(input, &byte, 1, &got, nullptr) && got == 1 && byte != '\n') {
-        // The rest of an endless line is read and dropped, up to its line end.
-        if (byte != '\r' && state.line.size() < LineInput::kLineLimit) state.line += byte;
+    // At most kLineLimit bytes, the line end included: more without one
+    // ends the line as the end of the input does, so that an endless stream
+    // does not keep the thread reading.
+    for (std::size_t taken = 0; taken < LineInput::kLineLimit; ++taken) {
+        if (!ReadFile(input, &byte, 1, &got, nullptr) || got != 1 || byte == '\n') break;
+        if (byte != '\r') state.line += byte;
     }
     delete keep;
     return 0;
