@@ -10,24 +10,27 @@
 // How the classes were chosen. Measured on the bench machine (2-core AMD
 // EPYC virtual machine, family 1Ah, ERMS and FSRM; bench/notes-store.md has
 // the tables), each way over the same resident block, taking turns, 16 to 24
-// rounds a size, natively (glibc 2.36) and in a MinGW program under Wine 8:
-//  - `rep stosb` against the runtime's memset under Wine: 1.24 to 1.45 at 1
-//    to 2 MiB, 1.3 to 1.6 at 4 to 24 MiB in three runs of four (0.6 to 0.8
-//    in the fourth), 1.10 to 1.25 at 48 to 128 MiB in every run, 0.87 to
-//    1.11 at 256 MiB and 0.97 to 1.00 at 1 GiB. Natively glibc's memset is a
-//    `rep stosb` from 2 KiB (its rep_stosb_threshold, `ld.so
-//    --list-diagnostics`), and the two measure alike (0.97 to 1.07).
+// rounds a size, natively (glibc 2.36) and in a MinGW program under Wine 8,
+// as ratios to the runtime's memset:
+//  - `rep stosb` under Wine: 1.42 to 1.51 at 1 MiB; 1.10 to 1.25 at 48 to
+//    128 MiB in every run; 0.87 to 1.11 at 256 MiB and 0.97 to 1.00 at
+//    1 GiB. At 4 to 24 MiB it ran either at the caches' speed (1.3 to 1.6,
+//    two runs of six) or at the memory's (0.5 to 0.9, four runs), run by
+//    run. Natively glibc's memset is a `rep stosb` from 2 KiB (its
+//    rep_stosb_threshold, `ld.so --list-diagnostics`), and the two measure
+//    alike (0.94 to 1.07; the same two speeds at 4 to 16 MiB).
 //  - Non-temporal stores: 0.25 to 0.6 of either while the block fits the
-//    caches, and 0.80 to 0.97 of `rep stosb` at 256 MiB to 2 GiB, both
-//    natively and under Wine; here the fast string stores already write whole
+//    caches, 0.80 to 0.97 of `rep stosb` at 256 MiB to 2 GiB, natively and
+//    under Wine: this processor's fast string stores already write whole
 //    lines without reading them first.
 //  - Below 2 KiB `rep stosb` pays its start-up (tens of cycles); memset's
 //    vector stores do not.
-// So: with fast strings, memset below 2 KiB and `rep stosb` from there on.
-// Without them (not measured here: the rule is the usual one), memset, and
-// non-temporal stores once the block is four times the last-level cache,
-// where every line would otherwise be read for ownership only to be
-// overwritten.
+// So: with fast strings, memset below 2 KiB and `rep stosb` from there on;
+// the blocks the access load is for (64 MiB and more) are where it leads or
+// ties in every run. Without them (not measured here: the rule is the usual
+// one), memset, and non-temporal stores once the block is four times the
+// last-level cache, where every line would otherwise be read for ownership
+// only to be overwritten.
 
 namespace {
 constexpr std::uint64_t kStringFrom = 2048;
