@@ -2,7 +2,7 @@
 # Builds and runs the benchmarks, natively and as Windows programs under Wine,
 # and prints one table of ratios against baselines measured in the same run;
 # the table also goes to bench/results.md. Timings never fail the run. Takes
-# about nine minutes; run it on a quiet machine (see `uptime`). The run
+# about ten minutes; run it on a quiet machine (see `uptime`). The run
 # before is kept in build/bench-run.prev and set beside this one in the table
 # (two quiet runs should agree within 5 % on the store rows).
 set -euo pipefail
@@ -33,7 +33,7 @@ wine_part() {
     say "timer-driven load (Wine)"
     wine "$bin/bench_timer_load.exe" 3 2 >>"$tsv" || echo "NOTE	timer	exited with $?" >>"$tsv"
     say "taking blocks (Wine)"
-    wine "$bin/bench_take.exe" 5 >>"$tsv" || echo "NOTE	take	exited with $?" >>"$tsv"
+    wine "$bin/bench_take.exe" 8 >>"$tsv" || echo "NOTE	take	exited with $?" >>"$tsv"
     say "allocation test (Wine)"
     wine "$bin/bench_alloc_test.exe" 3 >>"$tsv" || echo "NOTE	alloctest.wine	exited with $?" >>"$tsv"
     say "start-up (Wine)"
@@ -78,13 +78,13 @@ say "native benchmarks"
 rm -f "$SCRIPT"
 
 say "taking blocks (native)"
-"$NATIVE/bench_native_take" 5 >>"$RUN/native.tsv" || echo "NOTE	take.native	exited with $?" >>"$RUN/native.tsv"
+"$NATIVE/bench_native_take" 8 >>"$RUN/native.tsv" || echo "NOTE	take.native	exited with $?" >>"$RUN/native.tsv"
 
 # torvane-run's own take, and --keep-available against a competitor in a
 # throwaway memory cgroup (root only; otherwise a NOTE). The keeper's log goes
 # to keep.log, for reading a missed goal.
 say "torvane-run --hold and --keep-available (about 90 s)"
-"$NATIVE/bench_hold_keep" "$TORVANE_ROOT/build/bench-native/torvane-run" 5 3 5 >>"$RUN/native.tsv" \
+"$NATIVE/bench_hold_keep" "$TORVANE_ROOT/build/bench-native/torvane-run" 8 3 5 >>"$RUN/native.tsv" \
     2>"$RUN/keep.log" || echo "NOTE	hold.take	bench_hold_keep exited with $?" >>"$RUN/native.tsv"
 
 say "script reader's peak memory"
