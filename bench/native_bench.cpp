@@ -1,5 +1,6 @@
 // Native benchmarks of the portable code (Google Benchmark): the access-load
-// pass against plain fills, on one thread and split across two; the
+// pass against plain fills, on one thread, split across two and across as
+// many as --workers auto takes, against the fills on as many threads; the
 // allocation test's loop against its pauses; and the script reader against
 // fgets and strtok. Names are
 // figure/case/series; tools/bench.sh turns the JSON into the table.
@@ -9,8 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -21,6 +24,7 @@
 #include "load/allocation_steps.h"
 #include "load/load_block.h"
 #include "script/script_reader.h"
+#include "thread_fills.h"
 
 namespace {
 
@@ -60,56 +64,70 @@ LoadBlock& residentBlock(std::uint64_t bytes) {
     return load;
 }
 
-// The pass as torvane-run runs it: on the calling thread, or split across two
-// workers (--workers 2).
-void onePass(LoadBlock& load, AccessLoad& access) { accessLoadPass(load, access, load.block); }
-void twoWorkerPass(LoadBlock& load, AccessLoad& access) {
-    accessLoadIfHeld(load, access, [](unsigned char* start, std::uint64_t bytes, unsigned char value) {
-        fillInParts(start, bytes, value, 2);
-    });
-}
-
-// The fills on two threads, each writing one half: the yardsticks for the
-// pass split across two workers. Both threads are started per fill, as the
-// pass starts its one.
-template <void (*Fill)(unsigned char*, std::size_t, unsigned char)>
-void fillHalvesOnTwoThreads(unsigned char* p, std::size_t n, unsigned char v) {
-    std::thread first(Fill, p, n / 2, v);
-    std::thread second(Fill, p + n / 2, n - n / 2, v);
-    first.join();
-    second.join();
-}
-
-constexpr bench::FillVariant kTwoThreadBaselines[] = {
-    {"memset x2", fillHalvesOnTwoThreads<bench::fillRuntimeMemset>},
-    {"rep-stosb x2", fillHalvesOnTwoThreads<bench::fillRepStosb>},
-    {"stream x2", fillHalvesOnTwoThreads<bench::fillStream>},
+// One entrant of a round: the product's pass or a plain fill, each writing
+// the whole block with the value given.
+struct Entrant {
+    std::string name;
+    std::function<void(LoadBlock&, AccessLoad&, unsigned char)> write;
 };
-static_assert(1 + std::size(kTwoThreadBaselines) == bench::kEntrants);
+
+// The pass as torvane-run runs it: on the calling thread, or split across
+// `workers` threads (--workers N: the process's workers, started on the
+// first pass and kept).
+Entrant productPass(unsigned workers) {
+    if (workers <= 1) {
+        return {"product", [](LoadBlock& load, AccessLoad& access, unsigned char) {
+                    accessLoadPass(load, access, load.block);
+                }};
+    }
+    return {"product", [workers](LoadBlock& load, AccessLoad& access, unsigned char) {
+                accessLoadIfHeld(load, access, fillWithWorkers(workers));
+            }};
+}
+
+// The three plain fills on `threads` threads, each writing an equal share
+// (thread_fills.h); on one thread, the fills themselves.
+std::vector<Entrant> plainFills(unsigned threads) {
+    static std::map<unsigned, std::unique_ptr<bench::ThreadTeam>> teams;
+    std::unique_ptr<bench::ThreadTeam>& team = teams[threads];
+    if (!team) team = std::make_unique<bench::ThreadTeam>(threads);
+    bench::ThreadTeam* shared = team.get();
+    std::vector<Entrant> fills;
+    for (const bench::FillVariant& variant : bench::kFillBaselines) {
+        char name[64];
+        std::snprintf(name, sizeof name, threads > 1 ? "%s x%u" : "%s", variant.name, threads);
+        const bench::Fill fill = variant.fill;
+        fills.push_back({name, [shared, fill](LoadBlock& load, AccessLoad&, unsigned char value) {
+                             shared->fill(fill, load.block, load.size, value);
+                         }});
+    }
+    return fills;
+}
 
 // Each iteration is one round in which the pass and the three fills take
 // turns over the same block (fills.h), so that drifts in the machine's load
 // hit all alike. Each entrant's GB/s is a counter, so every repetition pairs
-// the four. One instance per pass, each with its own round count.
-template <void (*Pass)(LoadBlock&, AccessLoad&), const bench::FillVariant* Baselines>
-void passAgainstFills(benchmark::State& state, std::uint64_t bytes) {
+// the four. One instance per row and size, each with its own round count.
+void passAgainstFills(benchmark::State& state, std::uint64_t bytes, unsigned workers) {
     LoadBlock& load = residentBlock(bytes);
     AccessLoad access;
+    std::vector<Entrant> entrants = {productPass(workers)};
+    for (Entrant& fill : plainFills(workers)) entrants.push_back(std::move(fill));
     constexpr int kEntrants = bench::kEntrants;
+    if (entrants.size() != kEntrants) {
+        state.SkipWithError("not four entrants");
+        return;
+    }
     double seconds[kEntrants] = {};
     static int round = 0;  // across repetitions, so that the orders stay balanced
     int rounds = 0;
     for (auto _ : state) {
         for (int turn = 0; turn < kEntrants; ++turn) {
             const int entrant = bench::entrantAt(round, turn);
-            unsigned char value = static_cast<unsigned char>(access.fillByte);
+            const auto value = static_cast<unsigned char>(entrant == 0 ? access.fillByte
+                                                                       : 100 + round * kEntrants + turn);
             const auto start = std::chrono::steady_clock::now();
-            if (entrant == 0) {
-                Pass(load, access);
-            } else {
-                value = static_cast<unsigned char>(100 + round * kEntrants + turn);
-                Baselines[entrant - 1].fill(load.block, bytes, value);
-            }
+            entrants[entrant].write(load, access, value);
             seconds[entrant] += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             if (!bench::filledWith(load.block, bytes, value)) state.SkipWithError("a fill left bytes unwritten");
         }
@@ -117,18 +135,7 @@ void passAgainstFills(benchmark::State& state, std::uint64_t bytes) {
         ++rounds;
     }
     const double gigabytes = static_cast<double>(bytes) * rounds / 1e9;
-    state.counters["GB/s|product"] = gigabytes / seconds[0];
-    for (int e = 1; e < kEntrants; ++e)
-        state.counters[std::string("GB/s|") + Baselines[e - 1].name] = gigabytes / seconds[e];
-}
-
-// Passes back to back over 1 GiB, as long as the peer's run allows.
-void continuousPass(benchmark::State& state) {
-    const std::uint64_t bytes = 1024 * kMiB;
-    LoadBlock& load = residentBlock(bytes);
-    AccessLoad access;
-    for (auto _ : state) accessLoadPass(load, access, load.block);
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+    for (int e = 0; e < kEntrants; ++e) state.counters["GB/s|" + entrants[e].name] = gigabytes / seconds[e];
 }
 
 class QuietSteps final : public AllocationStepView {
@@ -213,8 +220,8 @@ void fgetsLines(benchmark::State& state, std::string path) {
     state.SetItemsProcessed(lines);
 }
 
-// Takes --script=PATH (the reader's input) and --sustain=SECONDS out of argv
-// before Google Benchmark sees it.
+// Takes --script=PATH (the reader's input) out of argv before Google
+// Benchmark sees it.
 std::string takeOption(int& argc, char** argv, const char* prefix) {
     std::string value;
     const std::size_t length = std::strlen(prefix);
@@ -234,21 +241,23 @@ std::string takeOption(int& argc, char** argv, const char* prefix) {
 
 int main(int argc, char** argv) {
     const std::string script = takeOption(argc, argv, "--script=");
-    const std::string sustain = takeOption(argc, argv, "--sustain=");
     const int repetitions = 5;
 
-    // Rounds per repetition: about a quarter of a second or more each.
+    // Rounds per repetition: about a quarter of a second or more each; 16
+    // repetitions, four of each order of turns (fills.h). The rows: one
+    // thread, --workers 2 and --workers auto, each against the plain fills
+    // on as many threads.
+    const unsigned automatic = autoWorkers();
     for (auto [megabytes, rounds] : {std::pair{64ull, 16}, std::pair{256ull, 4}, std::pair{1024ull, 2}}) {
-        const std::string name = "fill.native/" + std::to_string(megabytes) + "MiB/rounds";
-        benchmark::RegisterBenchmark(name.c_str(), passAgainstFills<onePass, bench::kFillBaselines>, megabytes * kMiB)
-            ->Iterations(rounds)->Repetitions(8)->UseRealTime();
-        const std::string twoWorkers = "fill2.native/" + std::to_string(megabytes) + "MiB/rounds";
-        benchmark::RegisterBenchmark(twoWorkers.c_str(), passAgainstFills<twoWorkerPass, kTwoThreadBaselines>,
-                                     megabytes * kMiB)
-            ->Iterations(rounds)->Repetitions(8)->UseRealTime();
+        const std::string size = std::to_string(megabytes) + "MiB";
+        const std::pair<std::string, unsigned> rows[] = {
+            {"fill.native", 1u}, {"fill2.native", 2u}, {"fillauto.native", automatic}};
+        for (const auto& [figure, workers] : rows) {
+            const std::string name = figure + "/" + size + "/rounds";
+            benchmark::RegisterBenchmark(name.c_str(), passAgainstFills, megabytes * kMiB, workers)
+                ->Iterations(rounds)->Repetitions(16)->UseRealTime();
+        }
     }
-    benchmark::RegisterBenchmark("peer/native/product", continuousPass)
-        ->MinTime(sustain.empty() ? 5.0 : std::atof(sustain.c_str()))->Repetitions(1)->UseRealTime();
     benchmark::RegisterBenchmark("alloctest.native/2GiB normal/product", allocationTest)
         ->Iterations(1)->Repetitions(3)->UseRealTime()->Unit(benchmark::kMillisecond);
     if (!script.empty()) {

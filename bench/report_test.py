@@ -34,6 +34,13 @@ class Summaries(unittest.TestCase):
                 self.assertAlmostEqual(row["median_ratio"], median_ratio)
                 self.assertAlmostEqual(row["min_time_ratio"], min_ratio)
 
+    def test_spread_is_the_middle_half_of_the_paired_ratios(self):
+        row = report.summarize(records(product=[8, 9, 10, 11, 12], base=[10] * 5), "f", "c", None, True, [])
+        self.assertAlmostEqual(row["median_ratio"], 1.0)
+        self.assertEqual(tuple(round(x, 3) for x in row["spread"]), (0.9, 1.1))
+        unpaired = report.summarize(records(product=[4, 6], base=[2, 2, 2]), "f", "c", None, True, [])
+        self.assertIsNone(unpaired["spread"])
+
     def test_extras_are_shown_but_never_the_baseline(self):
         row = report.summarize(records(product=[1.0], base=[2.0], pause=[0.001]), "f", "c", None, False, ["pause"])
         self.assertEqual(row["baseline"], "base")
@@ -59,7 +66,7 @@ class Table(unittest.TestCase):
 
     def test_rows_take_their_own_records_and_goals(self):
         take = "Physical-mode take, native (torvane-run)"
-        two_workers = "Access-load pass, 2 workers, native (torvane-run)"
+        two_workers = "Access-load pass, --workers 2, native (torvane-run)"
         hold = 'Hold take, start to "reached", native (torvane-run)'
         settle = "Keep-available settling, in intervals, native (torvane-run)"
         spread = "Keep-available room in band, share of 10 ms samples, native (torvane-run)"
@@ -117,6 +124,41 @@ class Table(unittest.TestCase):
                 self.assertEqual((row[4], row[5], row[7]), (baseline, ratio, goal))
 
 
+class TwoRuns(unittest.TestCase):
+    @staticmethod
+    def fill(ratio):
+        return {("fill.native", "64MiB", "product"): ([30.0 * ratio] * 3, "GB/s"),
+                ("fill.native", "64MiB", "memset"): ([30.0] * 3, "GB/s"),
+                ("startup", "window visible", "product"): ([300.0] * 3, "ms"),
+                ("startup", "window visible", "minimal window"): ([100.0 * ratio] * 3, "ms")}
+
+    def test_store_rows_agree_within_five_percent_and_others_are_not_judged(self):
+        for what, now, agree in [("level", 1.0, True), ("4 % lower", 0.96, True), ("6 % lower", 0.94, False),
+                                 ("6 % higher", 1.06, False)]:
+            with self.subTest(what):
+                moved, ok = report.agreement(self.fill(now), self.fill(1.0))
+                self.assertEqual(ok, agree)
+                self.assertEqual(len(moved), 0 if agree else 1)  # start-up moved too, but is no store row
+
+    def test_earlier_runs_ratio_beside_each_row(self):
+        line = [l for l in report.table(self.fill(0.96), self.fill(1.0)).splitlines()
+                if "| Access-load pass, native (torvane-run) | 64MiB |" in l][0]
+        cells = [c.strip() for c in line.split("|")[1:-1]]
+        self.assertEqual((cells[5], cells[-1]), ("0.960", "1.000"))
+
+    def test_a_missed_row_says_what_limits_it(self):
+        recs = {("alloctest.wine", "2GiB physical", "product"): ([2.5] * 3, "s"),
+                ("alloctest.wine", "2GiB physical", "pauses"): ([2.2] * 3, "s"),
+                ("alloctest.wine", "2GiB physical", "steps alone"): ([0.22] * 3, "s")}
+        recs.update({k: v for k, v in self.fill(0.90).items() if k[0] == "fill.native"})
+        recs[("fill.native", "256MiB", "product")] = ([30.0] * 3, "GB/s")  # meets its goal: no line
+        recs[("fill.native", "256MiB", "memset")] = ([30.0] * 3, "GB/s")
+        lines = report.limits(recs)
+        self.assertEqual(len(lines), 2, lines)
+        self.assertTrue(any("0.100 of the pauses" in l for l in lines), lines)
+        self.assertTrue(any("the product 27.0 to 27.0 GB/s against memset 30.0 to 30.0" in l for l in lines), lines)
+
+
 class Inputs(unittest.TestCase):
     def test_stress_ng_metrics_line(self):
         log = (
@@ -126,6 +168,21 @@ class Inputs(unittest.TestCase):
         )
         self.assertAlmostEqual(report.stress_ng_gigabytes_per_second(log), 9953.23 * 1048576 / 1e9)
         self.assertIsNone(report.stress_ng_gigabytes_per_second("stress-ng: info: [1] dispatching hogs: 1 vm\n"))
+
+    def test_peer_runs_pair_with_the_products_of_their_round(self):
+        line = "stress-ng: metrc: [1] vm {ops} 6.0 5.0 1.0 {rate} 10.0 90.0 1050252\n"
+        with tempfile.TemporaryDirectory() as tmp:
+            run = pathlib.Path(tmp)
+            for threads, rnd, rate in [("1", 2, 2000.0), ("1", 10, 3000.0), ("1", 1, 1000.0), ("2", 1, 5000.0)]:
+                (run / f"stress-ng.{threads}.{rnd}.log").write_text(line.format(ops=1, rate=rate))
+            (run / "stress-ng.1.3.log").write_text("stress-ng: info: no metrics\n")
+            got, notes = report.read_records(run)
+        mb = 1048576 / 1e9
+        one = [round(v / mb) for v in got[("peer", "1 thread, native", "stress-ng")][0]]
+        self.assertEqual(one, [1000, 2000, 3000], "rounds in order, 10 after 2")
+        self.assertEqual(got[("peer", "1 thread, Wine", "stress-ng")], got[("peer", "1 thread, native", "stress-ng")])
+        self.assertEqual([round(v / mb) for v in got[("peer", "2 threads, native", "stress-ng")][0]], [5000])
+        self.assertEqual(notes, [("peer", "no metrics line from stress-ng in stress-ng.1.3.log")])
 
     def test_run_directory(self):
         with tempfile.TemporaryDirectory() as tmp:

@@ -1,9 +1,14 @@
 // The allocation test's own step loop up to a 2 GiB limit, in a Windows
-// program with the 1 ms pause as the product takes it; against the pauses
-// alone (steps x the measured length of one pause).
+// program with the 1 ms pause as the product takes it and the per-step
+// figures the panel shows (five texts a step into static controls of a
+// visible window, as load/allocation_test.cpp sets them); against the pauses
+// alone (steps x the measured length of one pause). Where the rest goes:
+// the steps' allocations alone and the figures alone.
 #include "win_bench.h"  // windows.h first: mmsystem.h needs its types
 
 #include <mmsystem.h>
+
+#include <cstdio>
 
 #include "load/allocation_steps.h"
 #include "load/load_state.h"
@@ -28,14 +33,72 @@ private:
     std::uint64_t limit_;
 };
 
-class QuietSteps final : public AllocationStepView {
+// The panel's three displays: static controls of style 0, the sizes of
+// panel/control_table.cpp's, in a visible window.
+struct Displays {
+    HWND window = nullptr, target = nullptr, actual = nullptr, status = nullptr;
+};
+
+Displays makeDisplays() {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+    wc.lpszClassName = "TorvaneBenchSteps";
+    RegisterClassA(&wc);
+    Displays d;
+    d.window = CreateWindowExA(0, wc.lpszClassName, "Steps", WS_SYSMENU | WS_VISIBLE, 0, 0, 435, 380, nullptr,
+                               nullptr, wc.hInstance, nullptr);
+    if (!d.window) return d;
+    const auto label = [&](int x, int y, int w, int h) {
+        return CreateWindowExA(0, "static", "", WS_CHILD | WS_VISIBLE, x, y, w, h, d.window, nullptr,
+                               wc.hInstance, nullptr);
+    };
+    d.target = label(10, 300, 100, 30);
+    d.actual = label(110, 300, 100, 30);
+    d.status = label(220, 310, 200, 20);
+    UpdateWindow(d.window);
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    return d;
+}
+
+// The steps as the panel shows them (load/allocation_test.cpp's view): the
+// target, then the status of each block operation and the size granted;
+// the status texts are the English string table's.
+class Steps final : public AllocationStepView {
 public:
+    Steps(const Displays* displays, bool sleeps) : displays_(displays), sleeps_(sleeps) {}
+    void stepStarting(int megabytes) override {
+        if (!displays_) return;
+        show(displays_->target, megabytes);
+        SetWindowTextA(displays_->status, "Testing: Allocating");
+    }
+    void stepRefused() override {
+        if (displays_) SetWindowTextA(displays_->status, "Testing: Allocation failed");
+    }
+    void stepGranted(int megabytes) override {
+        if (!displays_) return;
+        SetWindowTextA(displays_->status, "Testing: Allocated");
+        show(displays_->actual, megabytes);
+    }
+    void stepReleasing() override {
+        if (displays_) SetWindowTextA(displays_->status, "Testing: Freeing");
+    }
     void pause() override {
-        if (sleeps) Sleep(1);
+        if (sleeps_) Sleep(1);
         ++pauses;
     }
-    bool sleeps = true;
     int pauses = 0;
+
+private:
+    static void show(HWND display, int megabytes) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%dMB", megabytes);
+        SetWindowTextA(display, text);
+    }
+    const Displays* displays_;
+    bool sleeps_;
 };
 
 double meanPauseSeconds() {
@@ -50,36 +113,63 @@ double meanPauseSeconds() {
 int main(int argc, char** argv) {
     const int repetitions = bench::argOr(argc, argv, 1, 3);
     LimitedAllocator limited(platformAllocator(), 2048 * bench::kMiB);
+    const Displays displays = makeDisplays();
+    if (!displays.status) bench::note("alloctest.wine", "no window for the figures; timed without them");
+    const Displays* shown = displays.status ? &displays : nullptr;
     timeBeginPeriod(1);
     for (int physical = 0; physical <= 1; ++physical) {
         const char* what = physical ? "2GiB physical" : "2GiB normal";
+        const char* withFigures = physical ? "2GiB physical, panel's figures" : "2GiB normal, panel's figures";
         for (int rep = 0; rep < repetitions; ++rep) {
-            const double pause = meanPauseSeconds();
-            QuietSteps view;
+            // The loop alone and the loop with the panel's figures take turns,
+            // each against the pauses measured just before it.
+            for (int turn = 0; turn < 2; ++turn) {
+                const bool figures = (turn + rep) % 2 == 1;
+                if (figures && !shown) continue;
+                const char* row = figures ? withFigures : what;
+                const double pause = meanPauseSeconds();
+                Steps view(figures ? shown : nullptr, true);
+                LoadBlock load;
+                int megabytes = 0;
+                int held = 0;
+                bench::Stopwatch watch;
+                stepUntilRefused(load, limited, physical, megabytes, held, view);
+                const double seconds = watch.seconds();
+                if (megabytes != 2049 || view.pauses != 2048) {
+                    bench::note("alloctest.wine", "the loop did not stop at the limit");
+                    continue;
+                }
+                bench::record("alloctest.wine", row, "product", seconds, "s");
+                bench::record("alloctest.wine", row, "pauses", pause * view.pauses, "s");
+                bench::record("alloctest.wine", row, "pause", pause * 1e3, "ms");
+            }
+
+            // The steps alone, without their pauses or figures: what the
+            // block operations themselves cost.
+            Steps quiet(nullptr, false);
             LoadBlock load;
             int megabytes = 0;
             int held = 0;
             bench::Stopwatch watch;
-            stepUntilRefused(load, limited, physical, megabytes, held, view);
-            const double seconds = watch.seconds();
-            if (megabytes != 2049 || view.pauses != 2048) {
-                bench::note("alloctest.wine", "the loop did not stop at the limit");
-                break;
-            }
-            bench::record("alloctest.wine", what, "product", seconds, "s");
-            bench::record("alloctest.wine", what, "pauses", pause * view.pauses, "s");
-            bench::record("alloctest.wine", what, "pause", pause * 1e3, "ms");
-
-            // The steps alone, without their pauses: what the block
-            // operations themselves cost.
-            QuietSteps quiet;
-            quiet.sleeps = false;
-            megabytes = 0;
-            watch.restart();
             stepUntilRefused(load, limited, physical, megabytes, held, quiet);
-            bench::record("alloctest.wine", what, "steps alone", watch.seconds(), "s");
+            const double steps = watch.seconds();
+            bench::record("alloctest.wine", what, "steps alone", steps, "s");
+            bench::record("alloctest.wine", withFigures, "steps alone", steps, "s");
+
+            // The figures alone: the same texts for 2,048 steps, no block.
+            if (shown) {
+                Steps figures(shown, false);
+                watch.restart();
+                for (int step = 1; step <= 2048; ++step) {
+                    figures.stepStarting(step);
+                    figures.stepGranted(step);
+                    figures.stepReleasing();
+                }
+                bench::record("alloctest.wine", withFigures, "figures alone", watch.seconds(), "s");
+            }
         }
     }
     timeEndPeriod(1);
+    if (displays.window) DestroyWindow(displays.window);
     return 0;
 }

@@ -1,61 +1,78 @@
-// The access-load pass against the best single-thread fill of the same
-// resident block, in a Windows program as the product runs; then the pass
-// rate sustained over 1 GiB, to set beside the peer's figure.
+// The access-load pass against the best plain fill of the same resident
+// block, in a Windows program as the product runs: the window's pass on one
+// thread, and torvane-run's pass split across two workers (--workers 2)
+// against the fills on two threads.
+#include <string>
+#include <vector>
+
 #include "fills.h"
+#include "headless/runs/parallel_fill.h"
 #include "load/access_load.h"
 #include "load/load_state.h"
+#include "thread_fills.h"
 #include "win_bench.h"
 
 namespace {
 
-void measureBlock(std::uint64_t megabytes, int repetitions, double sustainSeconds) {
+void measureBlock(const char* figure, std::uint64_t megabytes, unsigned workers, int repetitions) {
     char what[32];
     std::snprintf(what, sizeof what, "%lluMiB", static_cast<unsigned long long>(megabytes));
     const std::uint64_t bytes = megabytes * bench::kMiB;
     LoadBlock load;
     AccessLoad access;
     if (allocateBlock(load, platformAllocator(), 0, bytes, PageTouch::Leave) != 0) {
-        bench::note("fill.wine", "block not granted");
+        bench::note(figure, "block not granted");
         return;
     }
-    bench::fillRuntimeMemset(load.block, bytes, 0xEE);  // resident before any timing
-    const double gigabytes = static_cast<double>(bytes) / 1e9;
-    // Each repetition is one round of turns (fills.h), so that drifts in the
-    // machine's load hit all alike.
-    for (int rep = 0; rep < repetitions; ++rep) {
-        for (int turn = 0; turn < bench::kEntrants; ++turn) {
-            const int entrant = bench::entrantAt(rep, turn);
-            unsigned char value = 0;
-            const char* series = "product";
-            bench::Stopwatch watch;
-            if (entrant == 0) {
-                value = static_cast<unsigned char>(access.fillByte);
-                accessLoadPass(load, access, load.block);
-            } else {
-                const bench::FillVariant& variant = bench::kFillBaselines[entrant - 1];
-                series = variant.name;
-                value = static_cast<unsigned char>(100 + rep * bench::kEntrants + turn);
-                variant.fill(load.block, bytes, value);
-            }
-            const double seconds = watch.seconds();
-            if (!bench::filledWith(load.block, bytes, value)) {
-                bench::note("fill.wine", "a fill left bytes unwritten");
-                continue;
-            }
-            bench::record("fill.wine", what, series, gigabytes / seconds, "GB/s");
-        }
+    bench::ThreadTeam team(workers);
+    if (!team.ready()) {
+        bench::note(figure, "the system refused a thread");
+        releaseBlock(load, platformAllocator(), 0);
+        return;
     }
-    if (sustainSeconds > 0) {
-        // Back-to-back passes, as the timer gives them once a pass outlasts
-        // the period.
-        int passes = 0;
-        bench::Stopwatch watch;
-        double seconds = 0;
-        while ((seconds = watch.seconds()) < sustainSeconds) {
-            accessLoadPass(load, access, load.block);
-            ++passes;
+    std::vector<std::string> names = {"product"};
+    for (const bench::FillVariant& variant : bench::kFillBaselines) {
+        char name[64];
+        std::snprintf(name, sizeof name, workers > 1 ? "%s x%u" : "%s", variant.name, workers);
+        names.push_back(name);
+    }
+    bench::fillRuntimeMemset(load.block, bytes, 0xEE);  // resident before any timing
+    // The rounds per repetition: about a quarter of a second each.
+    const int rounds = megabytes >= 1024 ? 2 : megabytes >= 256 ? 4 : 16;
+    const double gigabytes = static_cast<double>(bytes) * rounds / 1e9;
+    // Each repetition: `rounds` rounds of turns (fills.h), so that drifts in
+    // the machine's load hit all alike; the four records of a repetition are
+    // taken side by side.
+    static int round = 0;  // across sizes, so that the orders stay balanced
+    for (int rep = 0; rep < repetitions; ++rep) {
+        double seconds[bench::kEntrants] = {};
+        bool filled = true;
+        for (int r = 0; r < rounds; ++r, ++round) {
+            for (int turn = 0; turn < bench::kEntrants; ++turn) {
+                const int entrant = bench::entrantAt(round, turn);
+                unsigned char value = 0;
+                bench::Stopwatch watch;
+                if (entrant == 0) {
+                    value = static_cast<unsigned char>(access.fillByte);
+                    if (workers <= 1) {
+                        accessLoadPass(load, access, load.block);
+                    } else {
+                        accessLoadIfHeld(load, access, fillWithWorkers(workers));
+                    }
+                } else {
+                    value = static_cast<unsigned char>(100 + round % 100);
+                    team.fill(bench::kFillBaselines[entrant - 1].fill, load.block, bytes, value);
+                }
+                seconds[entrant] += watch.seconds();
+                filled = filled && bench::filledWith(load.block, bytes, value);
+            }
         }
-        bench::record("peer", "wine", "product", gigabytes * passes / seconds, "GB/s");
+        if (!filled) {
+            bench::note(figure, "a fill left bytes unwritten");
+            continue;
+        }
+        for (int e = 0; e < bench::kEntrants; ++e)
+            bench::record(figure, what, names[e].c_str(), gigabytes / seconds[e], "GB/s");
     }
     releaseBlock(load, platformAllocator(), 0);
 }
@@ -63,10 +80,10 @@ void measureBlock(std::uint64_t megabytes, int repetitions, double sustainSecond
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int repetitions = bench::argOr(argc, argv, 1, 7);
-    const double sustainSeconds = bench::argOr(argc, argv, 2, 5);
-    measureBlock(64, repetitions, 0);
-    measureBlock(256, repetitions, 0);
-    measureBlock(1024, repetitions, sustainSeconds);
+    const int repetitions = bench::argOr(argc, argv, 1, 16);
+    for (const std::uint64_t megabytes : {64ull, 256ull, 1024ull}) {
+        measureBlock("fill.wine", megabytes, 1, repetitions);
+        measureBlock("fill2.wine", megabytes, 2, repetitions);
+    }
     return 0;
 }

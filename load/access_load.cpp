@@ -1,17 +1,13 @@
 #include "access_load.h"
 
-#include <cstring>
+#include "block_store.h"
 
 bool accessLoadGuard(const LoadBlock& load) {
     return load.allocated == 1 && load.block != nullptr && load.busy == 0;
 }
 
 void fillBlock(unsigned char* start, std::uint64_t bytes, unsigned char value) {
-    if (bytes == 0) return;
-    std::memset(start, value, static_cast<std::size_t>(bytes));
-    // The block is never read back here; this barrier tells the compiler the
-    // memory escapes, so the memset is a store it must keep.
-    asm volatile("" : : "r"(start) : "memory");
+    storePart(processStorePlan(), start, bytes, value, bytes);
 }
 
 namespace {

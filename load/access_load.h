@@ -31,5 +31,6 @@ bool accessLoadIfHeld(LoadBlock& load, AccessLoad& access);
 using BlockFill = std::function<void(unsigned char* start, std::uint64_t bytes, unsigned char value)>;
 bool accessLoadIfHeld(LoadBlock& load, AccessLoad& access, const BlockFill& fill);
 
-// Writes `value` over `bytes` bytes so that no optimiser may drop the stores.
+// Writes `value` over `bytes` bytes so that no optimiser may drop the stores,
+// the way this processor's size class for `bytes` takes (block_store.h).
 void fillBlock(unsigned char* start, std::uint64_t bytes, unsigned char value);

@@ -2,7 +2,9 @@
 # Builds and runs the benchmarks, natively and as Windows programs under Wine,
 # and prints one table of ratios against baselines measured in the same run;
 # the table also goes to bench/results.md. Timings never fail the run. Takes
-# about six and a half minutes; run it on a quiet machine (see `uptime`).
+# about ten minutes; run it on a quiet machine (see `uptime`). The run
+# before is kept in build/bench-run.prev and set beside this one in the table
+# (two quiet runs should agree within 5 % on the store rows).
 set -euo pipefail
 source "$(dirname "$0")/setup.sh"
 cd "$TORVANE_ROOT"
@@ -26,12 +28,12 @@ wine_part() {
     ensure_wine_prefix wineprefix-bench
     local bin="$TORVANE_ROOT/build/bench-win/bench"
     local tsv="$RUN/wine.tsv"
-    say "fill and sustained pass (Wine)"
-    wine "$bin/bench_fill.exe" 8 5 >>"$tsv" || echo "NOTE	fill.wine	exited with $?" >>"$tsv"
+    say "access-load pass, one thread and two (Wine)"
+    wine "$bin/bench_fill.exe" 16 >>"$tsv" || echo "NOTE	fill.wine	exited with $?" >>"$tsv"
     say "timer-driven load (Wine)"
     wine "$bin/bench_timer_load.exe" 3 2 >>"$tsv" || echo "NOTE	timer	exited with $?" >>"$tsv"
     say "taking blocks (Wine)"
-    wine "$bin/bench_take.exe" 5 >>"$tsv" || echo "NOTE	take	exited with $?" >>"$tsv"
+    wine "$bin/bench_take.exe" 8 >>"$tsv" || echo "NOTE	take	exited with $?" >>"$tsv"
     say "allocation test (Wine)"
     wine "$bin/bench_alloc_test.exe" 3 >>"$tsv" || echo "NOTE	alloctest.wine	exited with $?" >>"$tsv"
     say "start-up (Wine)"
@@ -51,15 +53,17 @@ ensure_packages
 # Build trees of their own, so that a bench run never races another build.
 say "building"
 quiet cmake -S . -B build/bench-native -DCMAKE_BUILD_TYPE=Release
-quiet cmake --build build/bench-native -j2 --target bench_native bench_make_script bench_reader_rss \
+quiet cmake --build build/bench-native -j2 --target bench_native bench_peer bench_make_script bench_reader_rss \
     bench_native_take bench_hold_keep torvane-run
 quiet cmake -S . -B build/bench-win -DCMAKE_TOOLCHAIN_FILE="$TORVANE_ROOT/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release
-quiet cmake --build build/bench-win -j2 --target torvane bench_fill bench_timer_load bench_take bench_alloc_test \
+quiet cmake --build build/bench-win -j2 --target torvane bench_fill bench_peer bench_timer_load bench_take bench_alloc_test \
     bench_startup bench_minimal_window bench_minimal_window_imports bench_minimal_window_panel
 
-rm -rf "$RUN"
+rm -rf "$RUN.prev"
+if [ -d "$RUN" ]; then mv "$RUN" "$RUN.prev"; fi
 mkdir -p "$RUN"
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+started=$(date -u '+%Y-%m-%d %H:%M UTC')
 NATIVE="$TORVANE_ROOT/build/bench-native/bench"
 SCRIPT="$RUN/mixed.evk"
 BIG="$RUN/big.evk"
@@ -68,19 +72,19 @@ trap 'rm -f "$SCRIPT" "$BIG" "$SMALL"' EXIT
 
 say "native benchmarks"
 "$NATIVE/bench_make_script" "$SCRIPT" 128
-"$NATIVE/bench_native" --script="$SCRIPT" --sustain=5 --benchmark_enable_random_interleaving=true \
+"$NATIVE/bench_native" --script="$SCRIPT" --benchmark_enable_random_interleaving=true \
     --benchmark_out="$RUN/native.json" --benchmark_out_format=json >"$RUN/native.log" 2>&1 \
     || echo "NOTE	native	bench_native exited with $?" >>"$RUN/native.tsv"
 rm -f "$SCRIPT"
 
 say "taking blocks (native)"
-"$NATIVE/bench_native_take" 5 >>"$RUN/native.tsv" || echo "NOTE	take.native	exited with $?" >>"$RUN/native.tsv"
+"$NATIVE/bench_native_take" 8 >>"$RUN/native.tsv" || echo "NOTE	take.native	exited with $?" >>"$RUN/native.tsv"
 
 # torvane-run's own take, and --keep-available against a competitor in a
 # throwaway memory cgroup (root only; otherwise a NOTE). The keeper's log goes
 # to keep.log, for reading a missed goal.
 say "torvane-run --hold and --keep-available (about 90 s)"
-"$NATIVE/bench_hold_keep" "$TORVANE_ROOT/build/bench-native/torvane-run" 5 3 5 >>"$RUN/native.tsv" \
+"$NATIVE/bench_hold_keep" "$TORVANE_ROOT/build/bench-native/torvane-run" 8 3 5 >>"$RUN/native.tsv" \
     2>"$RUN/keep.log" || echo "NOTE	hold.take	bench_hold_keep exited with $?" >>"$RUN/native.tsv"
 
 say "script reader's peak memory"
@@ -96,19 +100,52 @@ for i in 1 2 3; do
 done >>"$RUN/native.tsv"
 rm -f "$BIG" "$SMALL"
 
-say "stress-ng, 10 s"
-stress-ng --vm 1 --vm-bytes 1G --vm-keep --vm-method write64 --metrics -t 10s >"$RUN/stress-ng.log" 2>&1 || true
+# The peer at equal threads, the same work: a 1 GiB block brought in and
+# written over and over, counted from the start. Product and peer take turns,
+# who goes first changing each round; the product runs natively and under
+# Wine (one thread) beside each peer run.
+PEER_SECONDS=6
+peer() {  # THREADS ROUND
+    local command="stress-ng --vm $1 --vm-bytes 1G --vm-keep --vm-method write64 --metrics -t ${PEER_SECONDS}s"
+    printf 'NOTE\tpeer\t%s thread(s): `%s` (--vm-bytes is shared among the --vm workers)\n' "$1" "$command" \
+        >>"$RUN/native.tsv"
+    $command >"$RUN/stress-ng.$1.$2.log" 2>&1 || true
+}
+product() {  # THREADS
+    if [ "$1" = 1 ]; then
+        "$NATIVE/bench_peer" 1 "$PEER_SECONDS" "1 thread, native" >>"$RUN/native.tsv" || true
+        wine "$TORVANE_ROOT/build/bench-win/bench/bench_peer.exe" 1 "$PEER_SECONDS" "1 thread, Wine" \
+            >>"$RUN/wine-peer.tsv" 2>/dev/null || echo "NOTE	peer	bench_peer.exe exited with $?" >>"$RUN/native.tsv"
+    else
+        "$NATIVE/bench_peer" "$1" "$PEER_SECONDS" "$1 threads, native" >>"$RUN/native.tsv" || true
+    fi
+}
+say "against stress-ng, 4 rounds (about 2 minutes)"
+ensure_wine_prefix wineprefix-bench
+for round in 1 2 3 4; do
+    for threads in 1 2; do
+        if [ $((round % 2)) = 1 ]; then
+            peer "$threads" "$round"
+            product "$threads"
+        else
+            product "$threads"
+            peer "$threads" "$round"
+        fi
+    done
+done
+wineserver -w
 
 say "Windows programs under Wine"
 xvfb-run -a -s "-screen 0 1024x768x24" "$TORVANE_ROOT/tools/bench.sh" --wine-part
 
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+echo "Bench run of $started to $(date -u '+%H:%M UTC'), commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown)." \
+     "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')," \
+     "$(awk '/MemTotal/{printf "%.1f GiB", $2/1048576}' /proc/meminfo), $(wine --version 2>/dev/null)," \
+     "kernel $(uname -r). Load average before: $load_before; after: $load_after." >"$RUN/header.txt"
 {
-    echo "Bench run of $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown)."
-    echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'),"\
-         "$(awk '/MemTotal/{printf "%.1f GiB", $2/1048576}' /proc/meminfo), $(wine --version 2>/dev/null),"\
-         "kernel $(uname -r). Load average before: $load_before; after: $load_after."
+    cat "$RUN/header.txt"
     echo
-    python3 "$TORVANE_ROOT/bench/report.py" "$RUN"
+    python3 "$TORVANE_ROOT/bench/report.py" "$RUN" --previous "$RUN.prev"
 } >"$TORVANE_ROOT/bench/results.md"
 cat "$TORVANE_ROOT/bench/results.md"

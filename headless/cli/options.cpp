@@ -11,6 +11,7 @@
 #include "headless/cli/sizes.h"
 #include "headless/record/one_line.h"
 #include "headless/record/run_event.h"
+#include "headless/runs/parallel_fill.h"
 
 namespace {
 constexpr char kUsage[] =
@@ -228,9 +229,17 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
                           "e.g. --report run.html")),
          kInRuns, kNothingToRecord);
     app.add_option("--workers", options.workers,
-                   "threads that share each access-load pass, each writing\nits own part (default 1)")
-        ->type_name("N")
+                   "threads that share each access-load pass, each writing\nits own part (default 1); auto: "
+                   "the processors the\nrun may use, at most " + std::to_string(kAutoWorkersCap))
+        ->type_name("N|auto")
         ->take_last()
+        ->check(formCheck(
+            [](const std::string& value) {
+                return value == "auto" ||
+                       (!value.empty() && value.find_first_not_of("0123456789") == std::string::npos);
+            },
+            "a count of threads", "1 to 256 or auto, e.g. --workers 2"))
+        ->transform([](const std::string& value) { return value == "auto" ? std::to_string(autoWorkers()) : value; })
         ->check(wholeNumber(1, 256));
 #ifndef _WIN32
     app.add_option("--oom-score-adj", options.oomScoreAdjust,

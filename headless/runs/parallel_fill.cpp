@@ -1,23 +1,41 @@
 #include "headless/runs/parallel_fill.h"
 
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
 #include "headless/system/part_thread.h"
 #include "load/access_load.h"
+#include "load/block_store.h"
 
 namespace {
 constexpr std::uintptr_t kPage = 4096;
-
-struct Part {
-    unsigned char* start;
-    std::uint64_t bytes;
-    unsigned char value;
-    PartThread* thread;
-};
-
-void writePart(void* context) {
-    const Part& part = *static_cast<const Part*>(context);
-    fillBlock(part.start, part.bytes, part.value);
-}
 }  // namespace
+
+// One helper thread and the part it writes next. The caller sets the part,
+// then `go`; the thread writes it, then sets `done`. The signals order the
+// fields between the two threads.
+struct FillWorkers::Worker {
+    PartThread* thread = nullptr;
+    PartSignal* go = nullptr;
+    PartSignal* done = nullptr;
+    unsigned char* start = nullptr;
+    std::uint64_t bytes = 0;
+    std::uint64_t blockBytes = 0;
+    unsigned char value = 0;
+    bool quit = false;
+
+    static void run(void* context) {
+        Worker& worker = *static_cast<Worker*>(context);
+        const StorePlan& plan = processStorePlan();
+        for (;;) {
+            waitPartSignal(worker.go);
+            if (worker.quit) return;
+            storePart(plan, worker.start, worker.bytes, worker.value, worker.blockBytes);
+            setPartSignal(worker.done);
+        }
+    }
+};
 
 std::vector<std::uintptr_t> fillPartEnds(std::uintptr_t address, std::uint64_t bytes, unsigned workers) {
     if (workers == 0) workers = 1;
@@ -37,24 +55,133 @@ std::vector<std::uintptr_t> fillPartEnds(std::uintptr_t address, std::uint64_t b
     return ends;
 }
 
+FillWorkers::FillWorkers(unsigned workers) : workers_(workers == 0 ? 1 : workers) {
+    const std::vector<int> cpus = allowedCpus();
+    for (unsigned k = 1; k < workers_; ++k) {
+        auto worker = std::make_unique<Worker>();
+        worker->go = makePartSignal();
+        worker->done = makePartSignal();
+        if (worker->go && worker->done) {
+            // Helper k on the k-th allowed processor (wrapping), leaving the
+            // first to the caller's part as the scheduler sees fit.
+            const int cpu = cpus.size() > 1 ? cpus[k % cpus.size()] : -1;
+            worker->thread = startPartThread(&Worker::run, worker.get(), cpu);
+        }
+        helpers_.push_back(std::move(worker));
+    }
+}
+
+FillWorkers::~FillWorkers() {
+    for (auto& worker : helpers_) {
+        if (worker->thread) {
+            worker->quit = true;
+            setPartSignal(worker->go);
+            joinPartThread(worker->thread);
+        }
+        if (worker->go) freePartSignal(worker->go);
+        if (worker->done) freePartSignal(worker->done);
+    }
+}
+
+unsigned FillWorkers::threadsStarted() const {
+    unsigned started = 0;
+    for (const auto& worker : helpers_) started += worker->thread != nullptr;
+    return started;
+}
+
+void FillWorkers::fill(unsigned char* start, std::uint64_t bytes, unsigned char value) {
+    const StorePlan& plan = processStorePlan();
+    if (helpers_.empty()) {
+        storePart(plan, start, bytes, value, bytes);
+        return;
+    }
+    const auto address = reinterpret_cast<std::uintptr_t>(start);
+    const std::vector<std::uintptr_t> ends = fillPartEnds(address, bytes, workers_);
+    std::vector<Worker*> woken;
+    woken.reserve(helpers_.size());
+    for (std::size_t k = 1; k < ends.size(); ++k) {
+        Worker& worker = *helpers_[k - 1];
+        unsigned char* const from = start + (ends[k - 1] - address);
+        const std::uint64_t length = ends[k] - ends[k - 1];
+        if (length == 0) continue;
+        if (worker.thread == nullptr) {
+            storePart(plan, from, length, value, bytes);
+            continue;
+        }
+        worker.start = from;
+        worker.bytes = length;
+        worker.blockBytes = bytes;
+        worker.value = value;
+        setPartSignal(worker.go);
+        woken.push_back(&worker);
+    }
+    storePart(plan, start, ends[0] - address, value, bytes);
+    for (Worker* worker : woken) waitPartSignal(worker->done);
+}
+
 void fillInParts(unsigned char* start, std::uint64_t bytes, unsigned char value, unsigned workers) {
     if (workers <= 1) {
         fillBlock(start, bytes, value);
         return;
     }
-    const auto address = reinterpret_cast<std::uintptr_t>(start);
-    const std::vector<std::uintptr_t> ends = fillPartEnds(address, bytes, workers);
-    // Sized once: the threads hold pointers into it.
-    std::vector<Part> parts(ends.size());
-    for (std::size_t k = 1; k < ends.size(); ++k) {
-        Part& part = parts[k];
-        part = {start + (ends[k - 1] - address), ends[k] - ends[k - 1], value, nullptr};
-        if (part.bytes == 0) continue;
-        part.thread = startPartThread(writePart, &part);
-        if (part.thread == nullptr) writePart(&part);
+    // Kept until the process ends; its destructor then stops and joins the
+    // threads, idle between passes.
+    static std::unique_ptr<FillWorkers> shared;
+    if (!shared || shared->workers() != workers) {
+        shared.reset();
+        shared = std::make_unique<FillWorkers>(workers);
     }
-    fillBlock(start, ends[0] - address, value);
-    for (const Part& part : parts) {
-        if (part.thread != nullptr) joinPartThread(part.thread);
+    shared->fill(start, bytes, value);
+}
+
+unsigned autoWorkerCount(std::size_t allowedCpus, double cpuQuota) {
+    std::size_t count = allowedCpus == 0 ? 1 : allowedCpus;
+    if (cpuQuota > 0) {
+        const auto whole = static_cast<std::size_t>(std::floor(cpuQuota));
+        if (whole < count) count = whole;
     }
+    if (count > kAutoWorkersCap) count = kAutoWorkersCap;
+    return count == 0 ? 1 : static_cast<unsigned>(count);
+}
+
+unsigned autoWorkers() { return autoWorkerCount(allowedCpus().size(), cpuQuota()); }
+
+double cpuQuotaOfCpuMax(const std::string& text) {
+    std::istringstream fields(text);
+    std::string quota, period;
+    if (!(fields >> quota >> period) || quota == "max") return 0;
+    return cpuQuotaOfCfs(quota, period);
+}
+
+double cpuQuotaOfCfs(const std::string& quota, const std::string& period) {
+    char* end = nullptr;
+    const long long q = std::strtoll(quota.c_str(), &end, 10);
+    if (end == quota.c_str() || q <= 0) return 0;
+    const long long p = std::strtoll(period.c_str(), &end, 10);
+    if (end == period.c_str() || p <= 0) return 0;
+    return static_cast<double>(q) / static_cast<double>(p);
+}
+
+CgroupPaths cgroupPathsOf(const std::string& procSelfCgroup) {
+    CgroupPaths paths;
+    std::istringstream lines(procSelfCgroup);
+    std::string line;
+    while (std::getline(lines, line)) {
+        // hierarchy-ID:controller-list:path
+        const std::size_t first = line.find(':');
+        const std::size_t second = first == std::string::npos ? first : line.find(':', first + 1);
+        if (second == std::string::npos) continue;
+        const std::string hierarchy = line.substr(0, first);
+        const std::string controllers = line.substr(first + 1, second - first - 1);
+        const std::string path = line.substr(second + 1);
+        if (hierarchy == "0" && controllers.empty()) {
+            paths.unified = path;
+            continue;
+        }
+        std::istringstream names(controllers);
+        std::string name;
+        while (std::getline(names, name, ','))
+            if (name == "cpu") paths.cpu = path;
+    }
+    return paths;
 }

@@ -1,15 +1,41 @@
-// A thread that writes one part of a split pass (parallel_fill.h). The
-// Windows build's MinGW-w64 runtime uses the win32 thread model, which has
-// no std::thread in GCC 12; so the platform starts and joins the thread:
-// std::thread natively (part_thread_std.cpp), CreateThread on Windows
-// (part_thread_win.cpp).
+// The threads of a split pass (parallel_fill.h): started once, woken per
+// pass. The Windows build's MinGW-w64 runtime uses the win32 thread model,
+// which has no std::thread, std::mutex or condition variable in GCC 12; so
+// the platform starts the threads and makes the signals they wait on:
+// std::thread and a condition variable natively (linux/part_thread.cpp),
+// CreateThread and auto-reset events on Windows (windows/part_thread.cpp).
 #pragma once
+#include <vector>
 
 struct PartThread;
+struct PartSignal;
 
 // Starts `run(context)` on a new thread; nullptr when the system will not
-// start one (the caller then does the work itself).
-PartThread* startPartThread(void (*run)(void*), void* context);
+// start one (the caller then does the work itself). On Linux the thread has
+// every signal blocked, so that the stop signals (SIGINT, SIGTERM, SIGHUP)
+// reach the main thread and interrupt its waits. `cpu` >= 0: the thread
+// runs on that processor only, where the system allows it (a refusal leaves
+// it unpinned); -1: anywhere.
+PartThread* startPartThread(void (*run)(void*), void* context, int cpu);
 
 // Waits for the thread to end and frees it.
 void joinPartThread(PartThread* thread);
+
+// A signal one thread sets and another waits for: a set wakes the wait, or
+// is kept for the next one when no thread waits yet. Callers set it at most
+// once between two waits (an event on Windows counts no further). nullptr
+// when the system has none to give.
+PartSignal* makePartSignal();
+void setPartSignal(PartSignal* signal);
+void waitPartSignal(PartSignal* signal);
+void freePartSignal(PartSignal* signal);
+
+// The processors this process may run on (its affinity mask), by number,
+// lowest first; empty when the system does not say.
+std::vector<int> allowedCpus();
+
+// The processor time the process's control group allows, in processors
+// (cgroup v2 cpu.max, or v1 cpu.cfs_quota_us over cpu.cfs_period_us; the
+// lowest of the group and its ancestors); 0 when none is set or it cannot be
+// read. Windows: 0 (a job's CPU rate limit is not read).
+double cpuQuota();

@@ -2,11 +2,20 @@
 // nothing outside it, whatever the block's size and alignment.
 #include "headless/runs/parallel_fill.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
 #include <vector>
 
+#include "headless/system/part_thread.h"
 #include "load/access_load.h"
 
 namespace {
@@ -95,5 +104,159 @@ TEST(ParallelFill, AccessLoadPassWithAnotherFillKeepsTheGuardAndTheCycle) {
     EXPECT_FALSE(accessLoadIfHeld(load, access, counted));
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(access.fillByte, 1) << "no pass, no advance";
+}
+
+// The threads of this process other than the calling one, by task id, in
+// the order the kernel lists them.
+std::vector<std::string> otherTasks() {
+    std::vector<std::string> tasks;
+    const std::string self = std::to_string(gettid());
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (const dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != ".." && name != self) tasks.push_back(name);
+        }
+        closedir(dir);
+    }
+    return tasks;
+}
+
+// One field of /proc/self/task/TID/status ("SigBlk", "Cpus_allowed_list").
+std::string taskStatus(const std::string& task, const std::string& field) {
+    std::ifstream status("/proc/self/task/" + task + "/status");
+    std::string line;
+    const std::string key = field + ":";
+    while (std::getline(status, line)) {
+        if (line.compare(0, key.size(), key) != 0) continue;
+        const std::size_t value = line.find_first_not_of(" \t", key.size());
+        return value == std::string::npos ? std::string() : line.substr(value);
+    }
+    return "";
+}
+
+// The threads started since `before` was listed.
+std::vector<std::string> tasksSince(const std::vector<std::string>& before) {
+    std::vector<std::string> added;
+    for (const std::string& task : otherTasks())
+        if (std::find(before.begin(), before.end(), task) == before.end()) added.push_back(task);
+    return added;
+}
+
+TEST(FillWorkers, OneSetOfThreadsWritesPassAfterPassOfAnySize) {
+    // The same threads for every pass; blocks of different sizes and
+    // alignments, each written whole and nothing beside it.
+    FillWorkers workers(3);
+    ASSERT_EQ(workers.threadsStarted(), 2u);
+    const std::vector<std::string> threads = otherTasks();
+    for (int pass = 0; pass < 40; ++pass) {
+        const SizeCase& c = kSizes[pass % std::size(kSizes)];
+        std::vector<unsigned char> memory(c.bytes + 4 * kPage, 0xAA);
+        const auto base = reinterpret_cast<std::uintptr_t>(memory.data());
+        unsigned char* const start = memory.data() + ((base + kPage - 1) / kPage * kPage + kPage - base) + c.offset;
+        const auto value = static_cast<unsigned char>(pass + 1);
+        workers.fill(start, c.bytes, value);
+        for (std::size_t i = 0; i < memory.size(); ++i) {
+            const bool inside = memory.data() + i >= start && memory.data() + i < start + c.bytes;
+            ASSERT_EQ(memory[i], inside ? value : 0xAA) << c.what << ", pass " << pass << ": byte " << i;
+        }
+    }
+    EXPECT_EQ(otherTasks(), threads) << "no thread started or ended between passes";
+}
+
+TEST(FillWorkers, ThreadsBlockTheStopSignalsAndEndWithTheirWorkers) {
+    const std::vector<std::string> before = otherTasks();
+    {
+        FillWorkers workers(2);
+        const std::vector<std::string> threads = tasksSince(before);
+        ASSERT_EQ(threads.size(), 1u);
+        // SigBlk is a hexadecimal mask, bit (n - 1) for signal n.
+        const unsigned long long blocked = std::stoull(taskStatus(threads[0], "SigBlk"), nullptr, 16);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+            EXPECT_TRUE(blocked >> (signal - 1) & 1) << "signal " << signal << " reaches a worker";
+        sigset_t mine;
+        pthread_sigmask(SIG_SETMASK, nullptr, &mine);
+        EXPECT_FALSE(sigismember(&mine, SIGTERM)) << "the caller's own mask is given back";
+    }
+    EXPECT_TRUE(tasksSince(before).empty()) << "the threads were joined";
+}
+
+TEST(FillWorkers, EachThreadRunsOnOneAllowedProcessor) {
+    const std::vector<int> cpus = allowedCpus();
+    if (cpus.size() < 2) GTEST_SKIP() << "one processor: nothing to pin to";
+    const std::vector<std::string> before = otherTasks();
+    FillWorkers workers(2);
+    const std::vector<std::string> threads = tasksSince(before);
+    ASSERT_EQ(threads.size(), 1u);
+    EXPECT_EQ(taskStatus(threads[0], "Cpus_allowed_list"), std::to_string(cpus[1]));
+}
+
+TEST(FillWorkers, AutoCountFollowsTheAffinityOfTheCaller) {
+    const std::vector<int> cpus = allowedCpus();
+    ASSERT_FALSE(cpus.empty());
+    EXPECT_EQ(autoWorkers(), autoWorkerCount(cpus.size(), cpuQuota()));
+    // A thread of our own narrowed to one processor sees only that one.
+    std::vector<int> seen;
+    unsigned count = 0;
+    std::thread narrowed([&] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpus[0], &one);
+        if (sched_setaffinity(0, sizeof one, &one) != 0) return;
+        seen = allowedCpus();
+        count = autoWorkers();
+    });
+    narrowed.join();
+    EXPECT_EQ(seen, std::vector<int>{cpus[0]});
+    EXPECT_EQ(count, 1u);
+}
+
+TEST(FillWorkers, AutoCountIsTheSmallestOfProcessorsQuotaAndCap) {
+    struct Case {
+        const char* what;
+        std::size_t cpus;
+        double quota;
+        unsigned expected;
+    };
+    const Case cases[] = {
+        {"affinity alone", 2, 0, 2},
+        {"a quota of one and a half processors", 4, 1.5, 1},
+        {"a quota under one processor still runs one", 4, 0.25, 1},
+        {"a quota above the processors", 2, 16, 2},
+        {"the cap", 128, 0, kAutoWorkersCap},
+        {"the system does not say", 0, 0, 1},
+    };
+    for (const Case& c : cases) EXPECT_EQ(autoWorkerCount(c.cpus, c.quota), c.expected) << c.what;
+}
+
+TEST(FillWorkers, QuotaReadsBothCgroupVersions) {
+    struct Case {
+        const char* what;
+        std::string cpuMax;
+        double expected;
+    };
+    const Case v2[] = {
+        {"no limit", "max 100000\n", 0},
+        {"two processors", "200000 100000\n", 2},
+        {"half of one", "50000 100000", 0.5},
+        {"empty (not readable)", "", 0},
+        {"garbage", "x y", 0},
+    };
+    for (const Case& c : v2) EXPECT_DOUBLE_EQ(cpuQuotaOfCpuMax(c.cpuMax), c.expected) << c.what;
+    EXPECT_DOUBLE_EQ(cpuQuotaOfCfs("-1\n", "100000\n"), 0) << "v1 without a limit";
+    EXPECT_DOUBLE_EQ(cpuQuotaOfCfs("150000\n", "100000\n"), 1.5);
+    EXPECT_DOUBLE_EQ(cpuQuotaOfCfs("150000", ""), 0) << "no period";
+}
+
+TEST(FillWorkers, CgroupPathsComeFromTheirOwnLines) {
+    const CgroupPaths hybrid = cgroupPathsOf(
+        "9:name=systemd:/\n4:memory:/jobs/a\n2:cpu,cpuacct:/jobs/b\n1:cpuset:/\n0::/jobs/c\n");
+    EXPECT_EQ(hybrid.unified, std::optional<std::string>("/jobs/c"));
+    EXPECT_EQ(hybrid.cpu, std::optional<std::string>("/jobs/b")) << "cpu, not cpuset or cpuacct alone";
+    const CgroupPaths v2 = cgroupPathsOf("0::/\n");
+    EXPECT_EQ(v2.unified, std::optional<std::string>("/"));
+    EXPECT_FALSE(v2.cpu.has_value());
+    const CgroupPaths v1 = cgroupPathsOf("3:cpuacct:/x\n2:cpuset:/y\n");
+    EXPECT_FALSE(v1.unified.has_value());
+    EXPECT_FALSE(v1.cpu.has_value()) << "no hierarchy with the cpu controller";
 }
 }  // namespace

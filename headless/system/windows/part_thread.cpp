@@ -10,6 +10,11 @@ struct PartThread {
     void* context;
 };
 
+// An auto-reset event: a set wakes one wait, and is kept until one comes.
+struct PartSignal {
+    HANDLE event;
+};
+
 namespace {
 DWORD WINAPI partThreadMain(LPVOID parameter) {
     auto* thread = static_cast<PartThread*>(parameter);
@@ -18,16 +23,23 @@ DWORD WINAPI partThreadMain(LPVOID parameter) {
 }
 }  // namespace
 
-PartThread* startPartThread(void (*run)(void*), void* context) {
+PartThread* startPartThread(void (*run)(void*), void* context, int cpu) {
     auto* thread = new (std::nothrow) PartThread{nullptr, run, context};
     if (thread == nullptr) return nullptr;
-    // A small stack: a part only calls memset.
-    thread->handle =
-        CreateThread(nullptr, 64 * 1024, partThreadMain, thread, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    // A small stack: a part only stores. Started suspended, so that it runs
+    // on its processor from its first instruction. Console events arrive on
+    // a thread of their own on Windows; there is no signal mask to set.
+    thread->handle = CreateThread(nullptr, 64 * 1024, partThreadMain, thread,
+                                  STACK_SIZE_PARAM_IS_A_RESERVATION | CREATE_SUSPENDED, nullptr);
     if (thread->handle == nullptr) {
         delete thread;
         return nullptr;
     }
+    if (cpu >= 0 && cpu < static_cast<int>(sizeof(DWORD_PTR) * 8)) {
+        // Refused (outside the process's mask), the thread runs anywhere.
+        SetThreadAffinityMask(thread->handle, DWORD_PTR{1} << cpu);
+    }
+    ResumeThread(thread->handle);
     return thread;
 }
 
@@ -36,3 +48,34 @@ void joinPartThread(PartThread* thread) {
     CloseHandle(thread->handle);
     delete thread;
 }
+
+PartSignal* makePartSignal() {
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (event == nullptr) return nullptr;
+    auto* signal = new (std::nothrow) PartSignal{event};
+    if (signal == nullptr) CloseHandle(event);
+    return signal;
+}
+
+void setPartSignal(PartSignal* signal) { SetEvent(signal->event); }
+
+void waitPartSignal(PartSignal* signal) { WaitForSingleObject(signal->event, INFINITE); }
+
+void freePartSignal(PartSignal* signal) {
+    CloseHandle(signal->event);
+    delete signal;
+}
+
+std::vector<int> allowedCpus() {
+    // The first processor group's mask: a process starts in one group, and
+    // its threads stay there unless moved.
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    std::vector<int> cpus;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) return cpus;
+    for (int cpu = 0; cpu < static_cast<int>(sizeof process * 8); ++cpu)
+        if (process >> cpu & 1) cpus.push_back(cpu);
+    return cpus;
+}
+
+double cpuQuota() { return 0; }
