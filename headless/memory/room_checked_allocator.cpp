@@ -93,20 +93,26 @@ void RoomCheckedAllocator::destroyHeap(void* heap) {
 
 bool RoomCheckedAllocator::makeResident(void* block, std::uint64_t bytes) {
     // The room may shrink while a block is filled (another process takes
-    // memory): it is read again before each piece, and a piece that no
-    // longer fits stops the take before the kernel has to end someone.
+    // memory, or a second torvane-run fills its own block at the same time):
+    // it is read again before each piece, and the take stops before the
+    // kernel has to end someone. A piece is at most a quarter of what the
+    // room still allows, so that two or three processes filling at once
+    // cannot together take more than is there.
     auto* start = static_cast<unsigned char*>(block);
     std::uint64_t done = 0;
     do {
-        const std::uint64_t piece = std::min(kResidentPiece, bytes - done);
-        if (done > 0) {
+        const std::uint64_t rest = bytes - done;
+        std::uint64_t piece = std::min(kResidentPiece, rest);
+        if (rest > 0) {
             const MemoryRoom room = readRoom_();
-            if (!fitsRoom(piece, room)) {
+            const std::uint64_t allowed = room.known ? mostResidentIn(room.available) : 0;
+            if (rest > allowed) {
                 explain_("room-shrank", "torvane-run: the memory room shrank to " + mebibytesText(room.available) +
                                             " while " + mebibytesText(bytes) + " was made resident, " +
                                             mebibytesText(done) + " of it; the block is given back");
                 return false;
             }
+            piece = std::min(piece, std::max<std::uint64_t>(allowed / 4, 4096));
         }
         if (!inner_.makeResident(start + done, piece)) {
             explain_("not-made-resident", "torvane-run: the system could not make " + mebibytesText(bytes) +

@@ -32,9 +32,9 @@ bool fitsRoom(std::uint64_t bytes, const MemoryRoom& room);
 // the margin, rounded down.
 std::uint64_t mostResidentIn(std::uint64_t roomBytes);
 
-// Blocks are made resident in pieces of this size, the room read again
-// before each: a 1 GiB block in 16 reads, each a few files of /proc and the
-// group's (about 0.1 ms against the 9 ms a piece takes to fill).
+// Blocks are made resident in pieces of at most this size, the room read
+// again before each: a 1 GiB block in 16 reads, each a few files of /proc
+// and the group's (about 0.1 ms against the 9 ms a piece takes to fill).
 constexpr std::uint64_t kResidentPiece = 64ull << 20;
 
 class RoomCheckedAllocator final : public BlockAllocator {
