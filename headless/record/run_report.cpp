@@ -4,9 +4,7 @@
 #include "headless/record/one_line.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 constexpr double kMiB = 1024.0 * 1024.0;
@@ -314,19 +312,4 @@ std::string reportHtml(const ReportHeader& header, const RunRecorder& recorder) 
     for (const RunEvent& event : recorder.lastEvents()) row(event);
     html += "</tbody></table>\n</body></html>\n";
     return html;
-}
-
-bool writeReportFile(const std::string& path, const std::string& html, std::string& why) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        why = std::strerror(errno);
-        return false;
-    }
-    const bool written = std::fwrite(html.data(), 1, html.size(), file) == html.size();
-    if (!written) why = std::strerror(errno);
-    if (std::fclose(file) != 0 && written) {
-        why = std::strerror(errno);
-        return false;
-    }
-    return written;
 }

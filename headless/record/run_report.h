@@ -66,7 +66,3 @@ std::vector<AxisTick> byteTicks(std::uint64_t bytes);
 std::string htmlEscape(const std::string& text);
 
 std::string reportHtml(const ReportHeader& header, const RunRecorder& recorder);
-
-// Writes `html` to `path`, replacing the file; false with `why` when it
-// cannot be written whole.
-bool writeReportFile(const std::string& path, const std::string& html, std::string& why);
