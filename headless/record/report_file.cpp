@@ -41,8 +41,13 @@ std::string reportPathFault(const std::string& path, const PathFacts& facts, Rep
     case ReportClash::None: break;
     }
     if (endsInSeparator(path) || facts.kind == PathKind::Folder || facts.leadsTo == PathKind::Folder) {
+#ifdef _WIN32
+        const char separator = '\\';
+#else
+        const char separator = '/';
+#endif
         return std::string("it is a folder; give a file's path in it, e.g. --report ") +
-               (endsInSeparator(path) ? path : path + "/") + "run.html";
+               (endsInSeparator(path) ? path : path + separator) + "run.html";
     }
     // Written once the run has ended, a FIFO would wait for a reader after
     // --timeout no longer applies; a device is no page to keep. A link to
