@@ -83,11 +83,6 @@ TEST(Report, OptionLinesThatMustBeUsageErrors) {
         EXPECT_NE(run.err.find("(try --help)"), std::string::npos) << run.err;
         EXPECT_EQ(namesIn(folder.path()), std::vector<std::string>{"bad.evk"});
     }
-    // Joined with '=', a name that starts with '-' is a name.
-    Folder folder;
-    const RunResult run = runToEnd(inFolder(folder, {"--hold", "1M", "--for", "0", "--report=-odd.html"}));
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(wholePage(fileText(folder.path() + "/-odd.html")));
 }
 
 // Each of these can never be a report: refused at once with status 2,

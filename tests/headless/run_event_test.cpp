@@ -196,17 +196,6 @@ TEST(RunReport, KeepsTheFirstAndLastEventsAndCountsTheRest) {
     }
 }
 
-// A page written while the run goes on says so instead of an exit status.
-TEST(RunReport, APageOfARunThatGoesOnHasNoStatusYet) {
-    RunRecorder recorder;
-    const std::string going = reportHtml(ReportHeader{"host", {"torvane-run"}, std::nullopt, 2.0, "-"}, recorder);
-    EXPECT_NE(going.find("2.000 s so far"), std::string::npos);
-    EXPECT_NE(going.find("none yet: the run was still going"), std::string::npos);
-    const std::string ended = reportHtml(ReportHeader{"host", {"torvane-run"}, 137, 2.0, "-"}, recorder);
-    EXPECT_NE(ended.find("<dt>Exit status</dt><dd>137</dd>"), std::string::npos);
-    EXPECT_EQ(ended.find("none yet"), std::string::npos);
-}
-
 TEST(RunReport, EscapesEveryTextAndNeedsNoScript) {
     RunRecorder recorder;
     RunEvent popup = eventAt(EventKind::Popup, "script-text", "Information: <script>alert('x')</script> & \"q\"", 0.5);
