@@ -6,7 +6,7 @@
 #include "headless/memory/room_checked_allocator.h"
 #include "headless/record/json_line.h"
 #include "headless/record/local_time.h"
-#include "headless/record/one_line.h"
+#include "headless/record/report_file.h"
 #include "headless/record/run_log.h"
 #include "headless/record/run_report.h"
 #include "headless/record/text_line.h"
@@ -18,6 +18,7 @@
 #include "headless/system/memory_figures.h"
 #include "headless/system/memory_room.h"
 #include "headless/system/oom_score.h"
+#include "headless/system/replace_file.h"
 #include "headless/system/stop_request.h"
 
 namespace {
@@ -38,6 +39,28 @@ int runScriptMode(const Options& options, BlockAllocator& allocator) {
     }
     if (host.refused()) return exitCode(Exit::Usage);
     return result;
+}
+
+// The report's path, decided before anything is taken: 2 when the command
+// line can never work, 1 when the file cannot be written there now, 0 once
+// the first page is on the disk.
+int startReport(const Options& options, const std::string& shown, ReportFile& report) {
+    ReportClash clash = ReportClash::None;
+    if (options.mode == RunMode::Script && sameFile(options.report, options.script)) clash = ReportClash::Script;
+    if (isStandardStream(options.report)) clash = ReportClash::StandardStream;
+    const std::string fault = reportPathFault(options.report, pathFacts(options.report), clash);
+    if (!fault.empty()) {
+        logEvent(errorEvent("report-refused", "torvane-run: --report " + shown + ": " + fromScript(fault),
+                            TextForm::Bare));
+        return exitCode(Exit::Usage);
+    }
+    std::string why;
+    if (report.start(why)) return 0;
+    logEvent(errorEvent("report-unwritable",
+                        "torvane-run: --report: cannot write " + shown + ": " + why +
+                            "; give a path in a folder that exists and can be written",
+                        TextForm::Bare));
+    return exitCode(Exit::Failed);
 }
 }  // namespace
 
@@ -66,7 +89,6 @@ int main(int argc, char** argv) {
     if (options.timeoutMilliseconds) setRunDeadline(*options.timeoutMilliseconds);
     if (options.check) return runCheckCommand(options);
 
-
     // Resident blocks must fit the memory room. With the access load a
     // normal-mode block is written whole at its first pass, so it must fit
     // as a physical one must; a hold's memory is resident unless --lazy.
@@ -79,16 +101,31 @@ int main(int argc, char** argv) {
     const bool printSamples = options.sampleMilliseconds.has_value();
     TextLines textLines(printSamples);
     JsonLines jsonLines(printSamples);
-    RunRecorder recorder;
     std::vector<EventSink*> sinks{options.json ? static_cast<EventSink*>(&jsonLines) : &textLines};
     std::optional<std::uint64_t> sampling = options.sampleMilliseconds;
+    const std::string started = rfc3339(localTimeNow());
+    const std::string reportShown = fromScript(options.report);
+    std::optional<ReportFile> report;
     if (!options.report.empty()) {
-        sinks.push_back(&recorder);
+        report.emplace(
+            ReportHeader{machineName(), std::vector<std::string>(argv, argv + argc), std::nullopt, 0, started},
+            reportUpdateSeconds(options.sampleMilliseconds),
+            [&options](const std::string& html, Durability durability, std::string& why) {
+                return replaceFile(options.report, html, durability, std::nullopt, why);
+            },
+            [&reportShown](const std::string& why) {
+                logEvent(errorEvent("report-not-updated", "torvane-run: --report: cannot update " + reportShown +
+                                                              ": " + why + "; it keeps its last page, and the run goes on"));
+            });
+        sinks.push_back(&*report);
         // Without --sample, the chart still needs points during long waits.
         if (!sampling) sampling = kReportSampleMilliseconds;
     }
     setUpRunLog({sinks, sampling, [&allocator] { return allocator.held(); },
                  [&allocator] { return allocator.lastAsked(); }});
+    if (report) {
+        if (const int refused = startReport(options, reportShown, *report)) return refused;
+    }
 #ifndef _WIN32
     if (options.oomScoreAdjust) {
         std::string why;
@@ -98,24 +135,24 @@ int main(int argc, char** argv) {
         }
     }
 #endif
-    const std::string started = rfc3339(localTimeNow());
     int status = options.mode == RunMode::Script ? runScriptMode(options, allocator) : runHold(options, allocator);
-    stopFinished();
     if (outputLost()) {
         logEvent(errorEvent("output-lost",
                             "torvane-run: " + outputLossReason() + "; the run was stopped and its memory released",
                             TextForm::Bare));
         status = exitCode(Exit::Failed);
     }
-    if (!options.report.empty()) {
-        const ReportHeader header{machineName(), std::vector<std::string>(argv, argv + argc), status, runSeconds(),
-                                  started};
+    if (report) {
         std::string why;
-        if (!writeReportFile(options.report, reportHtml(header, recorder), why)) {
-            writeLine(Stream::Err, "torvane-run: --report: cannot write " + oneLine(fromScript(options.report)) +
-                                       ": " + why + "; give a path in a folder that exists and can be written");
+        if (!report->finish(status, runSeconds(), why)) {
+            logEvent(errorEvent("report-unwritable",
+                                "torvane-run: --report: cannot write " + reportShown + ": " + why +
+                                    "; the file there is the last page written during the run",
+                                TextForm::Bare));
             if (status == 0) status = exitCode(Exit::Failed);
         }
     }
+    // Last: a closing console (Windows) ends the process once this is said.
+    stopFinished();
     return status;
 }

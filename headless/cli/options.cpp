@@ -149,12 +149,61 @@ struct Joined {
     const char* whyNot;  // null: "X goes with ..." from `kinds`
 };
 
+// An option whose value is a path, and a name to show in its examples.
+struct PathOption {
+    const CLI::Option* option;
+    const char* example;  // "run.html"
+};
+
 struct OptionTable {
     std::vector<std::string> scripts;
     std::vector<Joined> joins;
+    std::vector<PathOption> paths;
     bool version = false;
     bool reference = false;
 };
+
+// Every option that takes a path is declared here, so that the rule for
+// its value (pathValueError) covers it.
+CLI::Option* pathOption(CLI::App& app, OptionTable& table, const char* name, std::string& target, const char* text,
+                        const char* example) {
+    CLI::Option* option = app.add_option(name, target, text)->type_name("FILE")->take_last();
+    option->check(formCheck([](const std::string& value) { return !value.empty(); }, "a file name",
+                            std::string("e.g. ") + name + " " + example));
+    table.paths.push_back({option, example});
+    return option;
+}
+
+// CLI11 gives an option the next argument as its value whatever that is:
+// "--report --strict x.evk" would write ./--strict and run x.evk unchecked;
+// "--report= --hold 1M" would write ./--hold. So a path option's value that
+// starts with '-' is taken only when joined to it with '=' ("--report=-x");
+// options end at "--".
+std::string pathValueError(int argc, const char* const* argv, const OptionTable& table) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--") break;
+        for (const PathOption& path : table.paths) {
+            std::vector<std::string> names;
+            for (const std::string& name : path.option->get_lnames()) names.push_back("--" + name);
+            for (const std::string& name : path.option->get_snames()) names.push_back("-" + name);
+            const std::string shown = names.front();
+            const std::string example = shown + " " + path.example;
+            for (const std::string& name : names) {
+                if (argument == name + "=") return shown + ": the file name after = is missing; e.g. " + example;
+                if (argument != name) continue;
+                if (i + 1 == argc) return shown + ": the file name is missing; e.g. " + example;
+                const std::string value = argv[++i];
+                if (value == "--") return shown + ": the file name is missing before --; e.g. " + example;
+                if (!value.empty() && value[0] == '-') {
+                    return shown + ": \"" + value + "\" is an option, not a file name; give the file (e.g. " +
+                           example + "), or write " + shown + "=" + value + " for a file whose name starts with '-'";
+                }
+            }
+        }
+    }
+    return {};
+}
 
 // The one table of options: the parser, --help and the reference are all
 // made from it. Every script argument lands in `scripts`, so that "one too
@@ -220,13 +269,12 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
                   "a sample event every DURATION with what is held and\nthe memory figures, also during "
                   "pauses and commands"),
          kInRuns, kNothingToRecord);
-    goes(app.add_option("--report", options.report,
-                   "at the end of the run, however it ends, write an\nHTML report to FILE: a chart of the "
-                   "memory over\ntime, every event, the exit status")
-        ->type_name("FILE")
-        ->take_last()
-        ->check(formCheck([](const std::string& value) { return !value.empty(); }, "a file name",
-                          "e.g. --report run.html")),
+    goes(pathOption(app, table, "--report", options.report,
+                    "write an HTML report to FILE: a chart of the memory\nover time, the events (of more than "
+                    "2000, the first\nand last 1000), the exit status. Written at the\nstart, every 2s (or each "
+                    "--sample) and at the end,\nhowever the run ends; replaced whole, never through\na link. "
+                    "A name that starts with '-': --report=-name",
+                    "run.html"),
          kInRuns, kNothingToRecord);
     app.add_option("--workers", options.workers,
                    "threads that share each access-load pass, each writing\nits own part (default 1); auto: "
@@ -447,10 +495,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv) {
     CLI::App app("", "torvane-run");
     OptionTable table;
     declare(app, parsed.options, table);
-    std::string error;
+    std::string error = pathValueError(argc, argv, table);
     try {
-        app.parse(argc, argv);
-        error = usageError(app, parsed.options, table);
+        if (error.empty()) app.parse(argc, argv);
+        if (error.empty()) error = usageError(app, parsed.options, table);
     } catch (const CLI::CallForHelp&) {
         parsed.outcome = Parsed::Help;
         return parsed;

@@ -4,9 +4,7 @@
 #include "headless/record/one_line.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 constexpr double kMiB = 1024.0 * 1024.0;
@@ -54,13 +52,25 @@ struct Mark {
     double at;
     std::string label;
 };
-std::vector<Mark> marksOf(const std::vector<RunEvent>& events) {
+// The events kept, in their order: the first ones, then the last.
+std::vector<const RunEvent*> keptEvents(const RunRecorder& recorder) {
+    std::vector<const RunEvent*> kept;
+    for (const RunEvent& e : recorder.firstEvents()) kept.push_back(&e);
+    for (const RunEvent& e : recorder.lastEvents()) kept.push_back(&e);
+    return kept;
+}
+
+std::vector<Mark> marksOf(const RunRecorder& recorder) {
     std::vector<Mark> marks;
     std::optional<unsigned> lastLine;
-    for (const RunEvent& event : events) {
+    for (const RunEvent* kept : keptEvents(recorder)) {
+        const RunEvent& event = *kept;
         if (event.kind == EventKind::Sample) continue;
         if (event.line && event.line != lastLine) {
-            marks.push_back({event.elapsed, "L" + std::to_string(*event.line) + " " + oneLine(event.keyword)});
+            // Appended, not "L" + ...: GCC 12 warns falsely (-Wrestrict) on that once inlined here.
+            std::string label = "L";
+            label += std::to_string(*event.line) + " " + oneLine(event.keyword);
+            marks.push_back({event.elapsed, std::move(label)});
             lastLine = event.line;
         }
         if (event.kind == EventKind::CommandStart) marks.push_back({event.elapsed, "command"});
@@ -72,8 +82,7 @@ std::vector<Mark> marksOf(const std::vector<RunEvent>& events) {
 }
 
 std::string chart(const RunRecorder& recorder, double seconds) {
-    std::vector<const RunEvent*> points;
-    for (const RunEvent& e : recorder.events()) points.push_back(&e);
+    std::vector<const RunEvent*> points = keptEvents(recorder);
     for (const RunEvent& e : recorder.samples()) points.push_back(&e);
     std::stable_sort(points.begin(), points.end(),
                      [](const RunEvent* a, const RunEvent* b) { return a->elapsed < b->elapsed; });
@@ -110,7 +119,7 @@ std::string chart(const RunRecorder& recorder, double seconds) {
                "\" y2=\"" + number("%.1f", kTop + plotHeight) + "\"/><text class=\"x\" x=\"" + at + "\" y=\"" +
                number("%.1f", kTop + plotHeight + 16) + "\">" + htmlEscape(tick.label) + "</text>\n";
     }
-    const std::vector<Mark> marks = marksOf(recorder.events());
+    const std::vector<Mark> marks = marksOf(recorder);
     const std::size_t labelEvery = marks.size() / kMostLabelledMarks + 1;
     double lastLabel = -kWidth;
     for (std::size_t i = 0; i < marks.size(); ++i) {
@@ -159,7 +168,15 @@ std::string cell(const std::string& text) { return "<td>" + htmlEscape(text) + "
 
 void RunRecorder::add(const RunEvent& event) {
     if (event.kind != EventKind::Sample) {
-        events_.push_back(event);
+        if (first_.size() < keptAtEachEnd_) {
+            first_.push_back(event);
+            return;
+        }
+        last_.push_back(event);
+        if (last_.size() > keptAtEachEnd_) {
+            last_.pop_front();
+            ++leftOut_;
+        }
         return;
     }
     // Kept by their count from the first, so that the ones kept after a
@@ -252,40 +269,47 @@ std::string reportHtml(const ReportHeader& header, const RunRecorder& recorder) 
         "svg{max-width:100%;height:auto;font-size:11px}.grid{stroke:#ddd}.mark{stroke:#f90;stroke-dasharray:3 3}\n"
         "text.y{text-anchor:end;dominant-baseline:middle}text.x{text-anchor:middle}text.mark{stroke:none;fill:#a60}\n"
         "table{border-collapse:collapse;font-size:13px}td,th{border:1px solid #ccc;padding:2px 6px;text-align:left}\n"
-        "td.n{text-align:right}code{white-space:pre-wrap}\n</style></head><body>\n<h1>torvane-run report</h1>\n<dl>\n";
+        "td.n{text-align:right}code{white-space:pre-wrap}tr.left-out td{font-style:italic;background:#f4f4f4}\n</style></head><body>\n<h1>torvane-run report</h1>\n<dl>\n";
     html += "<dt>Machine</dt><dd>" + htmlEscape(oneLine(header.machine)) + "</dd>\n";
     html += "<dt>Command line</dt><dd><code>" + htmlEscape(commandLine) + "</code></dd>\n";
     html += "<dt>Started</dt><dd>" + htmlEscape(header.started) + "</dd>\n";
-    html += "<dt>Duration</dt><dd>" + number("%.3f s", header.seconds) + "</dd>\n";
-    html += "<dt>Exit status</dt><dd>" + std::to_string(header.exitStatus) + "</dd>\n";
-    html += "<dt>Events</dt><dd>" + std::to_string(recorder.events().size()) + " (and " +
-            std::to_string(recorder.samples().size()) + " samples in the chart)</dd>\n</dl>\n";
+    if (header.exitStatus) {
+        html += "<dt>Duration</dt><dd>" + number("%.3f s", header.seconds) + "</dd>\n";
+        html += "<dt>Exit status</dt><dd>" + std::to_string(*header.exitStatus) + "</dd>\n";
+    } else {
+        // A page of a run that goes on, or that was killed before its end.
+        html += "<dt>Duration</dt><dd>" + number("%.3f s", header.seconds) + " so far</dd>\n";
+        html += "<dt>Exit status</dt><dd>none yet: the run was still going when this page was written</dd>\n";
+    }
+    const std::uint64_t leftOut = recorder.eventsLeftOut();
+    html += "<dt>Events</dt><dd>" + std::to_string(recorder.eventCount()) + " (and " +
+            std::to_string(recorder.samples().size()) + " samples in the chart)";
+    if (leftOut > 0) {
+        html += "; the first " + std::to_string(recorder.firstEvents().size()) + " and the last " +
+                std::to_string(recorder.lastEvents().size()) + " are listed, the " + std::to_string(leftOut) +
+                " between them only counted";
+    }
+    html += "</dd>\n</dl>\n";
     html += "<h2>Memory over time</h2>\n" + chart(recorder, header.seconds);
     html += "<h2>Events</h2>\n<table>\n<thead><tr><th>time</th><th>s</th><th>event</th><th>code</th><th>line</th>"
             "<th>text</th><th>requested</th><th>held</th><th>resident</th><th>committed</th><th>room</th>"
             "</tr></thead>\n<tbody>\n";
-    for (const RunEvent& event : recorder.events()) {
+    const auto row = [&html](const RunEvent& event) {
         html += "<tr>" + cell(rfc3339(event.time)) + "<td class=\"n\">" + number("%.3f", event.elapsed) + "</td>" +
                 cell(eventKindRow(event.kind).name) + cell(event.code) + cell(event.line ? std::to_string(*event.line) : "") +
                 cell(oneLine(event.text)) + cell(figure(event.requested)) + cell(figure(event.held)) +
                 cell(figure(event.figures.residentBytes)) + cell(figure(event.figures.committedBytes)) +
                 cell(figure(event.figures.availableBytes)) + "</tr>\n";
+    };
+    for (const RunEvent& event : recorder.firstEvents()) row(event);
+    if (leftOut > 0) {
+        html += "<tr class=\"left-out\"><td colspan=\"11\">" + std::to_string(leftOut) + " events from " +
+                number("%.3f s", recorder.firstEvents().back().elapsed) + " to " +
+                number("%.3f s", recorder.lastEvents().front().elapsed) +
+                " are left out of this list, so that the page stays small; the chart has the samples of the whole run"
+                "</td></tr>\n";
     }
+    for (const RunEvent& event : recorder.lastEvents()) row(event);
     html += "</tbody></table>\n</body></html>\n";
     return html;
-}
-
-bool writeReportFile(const std::string& path, const std::string& html, std::string& why) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        why = std::strerror(errno);
-        return false;
-    }
-    const bool written = std::fwrite(html.data(), 1, html.size(), file) == html.size();
-    if (!written) why = std::strerror(errno);
-    if (std::fclose(file) != 0 && written) {
-        why = std::strerror(errno);
-        return false;
-    }
-    return written;
 }

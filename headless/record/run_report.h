@@ -5,27 +5,39 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "headless/record/event_sink.h"
 
-// Keeps every event and an evenly thinned set of samples: once there are
+// Keeps the first and the last `keptAtEachEnd` events whole and counts
+// the ones between, and an evenly thinned set of samples: once there are
 // twice `maxSamples`, every other one goes and only every other later one is
-// kept, so that a run of ten hours costs what one of minutes does.
+// kept, so that a run of ten hours, or of 300,000 pop-ups, costs what one of
+// minutes does.
 class RunRecorder final : public EventSink {
 public:
-    explicit RunRecorder(std::size_t maxSamples = 2000) : maxSamples_(maxSamples) {}
+    explicit RunRecorder(std::size_t maxSamples = 2000, std::size_t keptAtEachEnd = 1000)
+        : maxSamples_(maxSamples), keptAtEachEnd_(keptAtEachEnd) {}
     void take(const RunEvent& event) override { add(event); }
     void add(const RunEvent& event);
-    const std::vector<RunEvent>& events() const { return events_; }
+    const std::vector<RunEvent>& firstEvents() const { return first_; }
+    const std::deque<RunEvent>& lastEvents() const { return last_; }
+    // Events between the first and the last ones, counted only.
+    std::uint64_t eventsLeftOut() const { return leftOut_; }
+    std::uint64_t eventCount() const { return first_.size() + leftOut_ + last_.size(); }
     const std::vector<RunEvent>& samples() const { return samples_; }
 
 private:
     std::size_t maxSamples_;
+    std::size_t keptAtEachEnd_;
     std::size_t stride_ = 1;   // keep one sample in this many
     std::size_t seen_ = 0;     // samples offered so far
-    std::vector<RunEvent> events_, samples_;
+    std::vector<RunEvent> first_, samples_;
+    std::deque<RunEvent> last_;
+    std::uint64_t leftOut_ = 0;
 };
 
 // Without --sample, a report's chart still takes a sample this often, so
@@ -35,8 +47,8 @@ constexpr std::uint64_t kReportSampleMilliseconds = 250;
 struct ReportHeader {
     std::string machine;
     std::vector<std::string> argv;  // the command line as given
-    int exitStatus = 0;
-    double seconds = 0;             // the run's length
+    std::optional<int> exitStatus;  // none while the run goes on
+    double seconds = 0;             // the run's length, or how far it has got
     std::string started;            // RFC 3339
 };
 
@@ -54,7 +66,3 @@ std::vector<AxisTick> byteTicks(std::uint64_t bytes);
 std::string htmlEscape(const std::string& text);
 
 std::string reportHtml(const ReportHeader& header, const RunRecorder& recorder);
-
-// Writes `html` to `path`, replacing the file; false with `why` when it
-// cannot be written whole.
-bool writeReportFile(const std::string& path, const std::string& html, std::string& why);

@@ -130,6 +130,44 @@ TEST(CommandLine, HoldsWithTheirSizesAndCommands) {
     }
 }
 
+// A path option never takes the next option as its value: a forgotten
+// file name would otherwise swallow --strict, or --timeout and its value.
+// A name that starts with '-' is given joined with '='.
+TEST(CommandLine, APathOptionNeverTakesTheNextOption) {
+    const struct {
+        std::vector<const char*> args;
+        std::string message;  // empty: parsed, with `report`
+        std::string report;
+    } cases[] = {
+        {{"--yes", "--report", "--strict", "bad.evk"},
+         "--report: \"--strict\" is an option, not a file name; give the file (e.g. --report run.html), or write "
+         "--report=--strict for a file whose name starts with '-'", ""},
+        {{"--hold", "1M", "--report", "--timeout", "30m", "--", "make"}, "--report: \"--timeout\" is an option", ""},
+        {{"--hold", "1M", "--report", "-y"}, "--report: \"-y\" is an option", ""},
+        {{"--hold", "1M", "--report", "-"}, "--report: \"-\" is an option", ""},
+        {{"--hold", "1M", "--report", "--", "make"}, "--report: the file name is missing before --; e.g. --report run.html", ""},
+        {{"--hold", "1M", "--report"}, "--report: the file name is missing; e.g. --report run.html", ""},
+        {{"--hold", "1M", "--report=", "--for", "1s"}, "--report: the file name after = is missing", ""},
+        {{"--report", "--help", "a.evk"}, "--report: \"--help\" is an option", ""},
+        {{"--hold", "1M", "--report=-odd.html"}, "", "-odd.html"},
+        {{"--hold", "1M", "--report=--strict"}, "", "--strict"},
+        {{"--hold", "1M", "--report", "run.html", "--", "--report", "-x"}, "", "run.html"},
+        {{"--report", "a b.html", "--yes", "a.evk"}, "", "a b.html"},
+        {{"--report", "x.html", "--report", "y.html", "a.evk"}, "", "y.html"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const ParsedCommandLine parsed = parse(c.args);
+        if (c.message.empty()) {
+            ASSERT_EQ(parsed.outcome, Parsed::Run) << parsed.error;
+            EXPECT_EQ(parsed.options.report, c.report);
+        } else {
+            EXPECT_EQ(parsed.outcome, Parsed::UsageError);
+            EXPECT_EQ(parsed.error.substr(0, c.message.size()), c.message);
+        }
+    }
+}
+
 TEST(CommandLine, HelpComesFromTheSameTable) {
     for (const char* text : {"Usage: torvane-run [options] SCRIPT", "-y,--yes", "-p,--physical",
                              "-a,--access-load", "-w,--wait-popups", "--grace DURATION", "default 5s", "-h,--help",

@@ -1,5 +1,5 @@
 // An event's JSON line field by field, its text line unchanged, the codes of
-// the runner's texts, and the report: every event kept, samples bounded,
+// the runner's texts, and the report: events and samples bounded,
 // texts escaped, axis ticks for a second and for ten hours.
 #include <gtest/gtest.h>
 
@@ -148,7 +148,7 @@ TEST(RunReport, KeepsEveryEventAndABoundedEvenSetOfSamples) {
             recorder.add(eventAt(EventKind::Sample, "sample", "held", static_cast<double>(i)));
             if (i % 1000 == 0) recorder.add(eventAt(EventKind::Status, "pause", "Pause", static_cast<double>(i)));
         }
-        EXPECT_EQ(recorder.events().size(), (c.samples + 999) / 1000);
+        EXPECT_EQ(recorder.eventCount(), (c.samples + 999) / 1000);
         const auto& kept = recorder.samples();
         EXPECT_LE(kept.size(), c.atMost);
         EXPECT_GE(kept.size(), std::min<std::size_t>(c.samples, 200));
@@ -157,6 +157,42 @@ TEST(RunReport, KeepsEveryEventAndABoundedEvenSetOfSamples) {
         const double step = kept[1].elapsed - kept[0].elapsed;
         EXPECT_EQ(kept[0].elapsed, 0);
         for (std::size_t i = 1; i < kept.size(); ++i) EXPECT_EQ(kept[i].elapsed - kept[i - 1].elapsed, step);
+    }
+}
+
+// Beyond the first and the last few events only a count is kept, and the
+// page says how many and between when; fewer are all listed.
+TEST(RunReport, KeepsTheFirstAndLastEventsAndCountsTheRest) {
+    const struct {
+        std::size_t events;
+        std::size_t first, last, leftOut;
+    } cases[] = {{5, 5, 0, 0}, {10, 10, 0, 0}, {15, 10, 5, 0}, {20, 10, 10, 0}, {21, 10, 10, 1}, {300000, 10, 10, 299980}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.events);
+        RunRecorder recorder(200, 10);
+        const auto text = [](std::size_t i) { return std::to_string(i) + "p"; };
+        for (std::size_t i = 0; i < c.events; ++i) {
+            recorder.add(eventAt(EventKind::Popup, "script-text", text(i), static_cast<double>(i)));
+        }
+        EXPECT_EQ(recorder.firstEvents().size(), c.first);
+        EXPECT_EQ(recorder.lastEvents().size(), c.last);
+        EXPECT_EQ(recorder.eventsLeftOut(), c.leftOut);
+        EXPECT_EQ(recorder.eventCount(), c.events);
+        EXPECT_EQ(recorder.firstEvents().front().text, text(0));
+        // The last ones are the newest, in their order.
+        if (c.last > 0) {
+            EXPECT_EQ(recorder.lastEvents().back().text, text(c.events - 1));
+            EXPECT_EQ(recorder.lastEvents().front().text, text(c.events - c.last));
+        }
+
+        const std::string html = reportHtml(ReportHeader{"host", {"torvane-run"}, 0, 1.0, "-"}, recorder);
+        std::size_t rows = 0;
+        for (std::size_t at = 0; (at = html.find("<td>popup</td>", at)) != std::string::npos; ++at) ++rows;
+        EXPECT_EQ(rows, c.first + c.last);
+        const std::string says = std::to_string(c.leftOut) + " events from " + std::to_string(c.first - 1) +
+                                 ".000 s to " + std::to_string(c.events - c.last) + ".000 s are left out";
+        EXPECT_EQ(html.find(says) != std::string::npos, c.leftOut > 0) << says;
+        EXPECT_EQ(html.find("between them only counted") != std::string::npos, c.leftOut > 0);
     }
 }
 

@@ -1,11 +1,12 @@
 // torvane-run.exe where Windows users run it: stopped by a console event,
-// ended from outside while a command runs, and inside a job with a memory
-// limit. Each case drives the real program; every process started here is
-// ended by its handle before the case is over.
+// ended from outside while a command runs, inside a job with a memory
+// limit, and writing its report. Each case drives the real program; every
+// process started here is ended by its handle before the case is over.
 //
 // usage: torvane_run_win_tests TORVANE_RUN_EXE PID_SLEEPER_EXE
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -388,6 +389,62 @@ void aNonBlockingOutputWaitsForItsReader(const std::string& exe, const std::stri
                                " lines arrived");
 }
 
+// The files in a case's folder, by name.
+std::vector<std::string> namesIn(const Folder& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(folder.file("*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// --report: a page at the start and during the run, so that a process
+// ended from outside leaves one; the last page replaces it whole, with no
+// temporary file left; a folder is refused before anything is taken.
+void theReportIsWrittenAndReplacedWhole(const std::string& exe, const std::string& sleeper) {
+    Folder folder(sleeper);
+    const std::string report = folder.file("r.html");
+    {
+        Run run(exe, folder, "--hold 16M --report \"" + report + "\"");
+        check(within(10000, [&] { return readFile(report).find("hold-reached") != std::string::npos; }),
+              "report: a page during the run has the hold");
+        TerminateProcess(run.process(), 1);
+        check(run.finish(5000) == 1, "report: torvane-run.exe was ended from outside");
+        const std::string page = readFile(report);
+        check(endsWith(page, "</html>\n") && page.find("none yet") != std::string::npos,
+              "report: the page left by an ended run is whole and says the run was still going");
+    }
+    {
+        Run run(exe, folder, "--hold 16M --for 0 --report \"" + report + "\"");
+        const long status = run.finish(20000);
+        check(status == 0, "report: a run with a report exits 0, status " + std::to_string(status) + run.err());
+        const std::string page = readFile(report);
+        check(endsWith(page, "</html>\n") && page.find("<dt>Exit status</dt><dd>0</dd>") != std::string::npos &&
+                  page.find("<td>release</td>") != std::string::npos,
+              "report: the last page replaces the one before, with the exit status and the release");
+    }
+    std::vector<std::string> names = namesIn(folder);
+    std::sort(names.begin(), names.end());
+    check(names == std::vector<std::string>{"err.txt", "out.txt", "pid_sleeper.exe", "r.html"},
+          "report: no temporary file is left beside it");
+    // The folder without its last backslash, which would escape the quote.
+    std::string itself = folder.file("");
+    itself.pop_back();
+    Run refused(exe, folder, "--hold 16M --for 0 --report \"" + itself + "\"");
+    check(refused.finish(10000) == 2, "report: a folder is a usage error");
+    check(refused.out().find("hold") == std::string::npos, "report: nothing was taken for it");
+    check(refused.err().find("it is a folder") != std::string::npos, "report: " + refused.err());
+}
+
 // ctest gives the build's paths as Linux paths; under Wine the Z: drive is
 // the Linux root.
 std::string windowsPath(std::string path) {
@@ -421,6 +478,7 @@ int main(int argc, char** argv) {
     aHoldPassesOnItsCommandsStatus(exe, sleeper);
     anEndlessInputEndsThePopupsWait(exe, sleeper);
     aNonBlockingOutputWaitsForItsReader(exe, sleeper);
+    theReportIsWrittenAndReplacedWhole(exe, sleeper);
     std::printf("%d failed\n", failures);
     return failures == 0 ? 0 : 1;
 }
