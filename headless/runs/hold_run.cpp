@@ -114,6 +114,7 @@ void Hold::failAllocation() {
 }
 
 void Hold::tick() {
+    reapOrphans();  // as a container's first process, whatever a command left behind
     if (keeping_ && steadyClock().nowMilliseconds() >= nextAdjust_) {
         adjust();
         nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
