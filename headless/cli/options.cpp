@@ -126,8 +126,7 @@ void sizeOption(CLI::App& app, const char* name, Options& options, RunMode mode,
            text)
         ->type_name("SIZE")
         ->take_last()
-        ->check(formCheck([](const std::string& value) { return parseSize(value).has_value(); }, "a size",
-                          kSizeForms));
+        ->check(CLI::Validator([](std::string& value) { return readSize(value).error; }, ""));
 }
 
 // The kinds of run an option may be given to.
