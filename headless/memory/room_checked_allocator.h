@@ -60,6 +60,8 @@ public:
     // What the run holds now: every block taken and not yet given back
     // (the script's block, a hold's chunks).
     std::uint64_t held() const { return held_; }
+    // The most it held at once.
+    std::uint64_t heldMax() const { return heldMax_; }
     // The size last asked for while blocks are held or since the last ask
     // failed; nothing once all has been given back.
     std::optional<std::uint64_t> lastAsked() const { return lastAsked_; }
@@ -77,5 +79,6 @@ private:
     // passes here, so the count needs nothing of the load engine's.
     std::map<void*, std::uint64_t> sizes_;
     std::uint64_t held_ = 0;
+    std::uint64_t heldMax_ = 0;
     std::optional<std::uint64_t> lastAsked_;
 };

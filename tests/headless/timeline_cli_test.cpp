@@ -81,9 +81,17 @@ TEST(Timeline, JsonNamesAndCodesAreTheSameInEveryLanguage) {
         EXPECT_EQ((*pause)["held"], 8 << 20);
         EXPECT_EQ((*pause)["line"], 4);
         EXPECT_EQ((*pause)["keyword"], "sleep");
-        EXPECT_EQ(objects.back()["event"], "error");
-        EXPECT_EQ(objects.back()["code"], "cannot-free");
-        EXPECT_EQ(objects.back()["held"], 0);
+        const auto& failed = objects[objects.size() - 2];
+        EXPECT_EQ(failed["event"], "error");
+        EXPECT_EQ(failed["code"], "cannot-free");
+        EXPECT_EQ(failed["held"], 0);
+        // One end event ends every run: its status, why, and whether it did what was asked.
+        const auto& end = objects.back();
+        EXPECT_EQ(end["event"], "end");
+        EXPECT_EQ(end["status"], 1);
+        EXPECT_EQ(end["reason"], "error");
+        EXPECT_EQ(end["reached"], false);
+        EXPECT_EQ(end["held_max"], 8 << 20);
     }
     EXPECT_EQ(namesByLanguage[0], namesByLanguage[1]);
     EXPECT_NE(texts[0], texts[1]);
