@@ -269,7 +269,7 @@ int Hold::holdFixed(const MemoryRoom& room) {
     if (resident && !fitsRoom(target, room)) {
         const std::uint64_t fitting = largestFitting(target, room);
         const std::string why = mebibytesText(target) + " does not fit the memory room of " +
-                                roomText(room.available, room.availableSource) + " with" + margin;
+                                roomText(room.available, room.availableSource) + " with its page tables" + margin;
         if (!options_.partial || fitting == 0) return refuse("room-refused", why);
         logEvent(holdPartialEvent("partial-fit", "--partial: " + mebibytesText(fitting) + " of the " +
                                                      mebibytesText(target) + " asked, all that fits the memory room of " +

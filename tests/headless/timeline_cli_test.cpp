@@ -16,32 +16,12 @@
 #include <thread>
 
 #include "child_process.h"
+#include "json_output.h"
 #include "run_output.h"
 
 extern char** environ;
 
 namespace {
-std::vector<nlohmann::json> jsonEvents(const std::string& output) {
-    std::vector<nlohmann::json> objects;
-    std::istringstream in(output);
-    for (std::string line; std::getline(in, line);) {
-        try {
-            objects.push_back(nlohmann::json::parse(line));
-        } catch (const nlohmann::json::parse_error& e) {
-            ADD_FAILURE() << "not a JSON line: " << line << " (" << e.what() << ")";
-        }
-    }
-    return objects;
-}
-
-std::vector<nlohmann::json> ofEvent(const std::vector<nlohmann::json>& objects, const char* event) {
-    std::vector<nlohmann::json> found;
-    for (const auto& object : objects) {
-        if (object.value("event", "") == event) found.push_back(object);
-    }
-    return found;
-}
-
 std::string fileText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
