@@ -405,6 +405,14 @@ std::string usageError(const CLI::App& app, Options& options, const OptionTable&
         return {};
     }
     if (scripts.empty()) return "no script named; give one, e.g. torvane-run --yes hold.evk";
+    // "torvane-run hold 128M": an option written without its dashes.
+    for (const CLI::Option* option : app.get_options()) {
+        if (option->get_lnames().empty() || option->get_group().empty()) continue;
+        if (scripts[0] != option->get_lnames().front()) continue;
+        std::string meant = "--" + scripts[0];
+        if (option->get_expected_max() > 0 && scripts.size() > 1) meant += " " + scripts[1];
+        return "\"" + scripts[0] + "\" is no script but an option's name: did you mean " + meant + "?";
+    }
     if (scripts.size() > 1) return "one script at a time: " + scripts[1] + " is one too many";
     if (scripts[0].empty()) return "the script's name is empty";
     return {};

@@ -91,6 +91,9 @@ TEST(CommandLine, UsageErrorsSayWhatWasWrongAndWhatIsRight) {
         {{"--check", "--sample", "1s", "a.evk"}, "--check runs nothing, so there is nothing to sample or report"},
         {{"--workers", "0", "a.evk"}, "--workers: \"0\" is not a whole number from 1 to 256"},
         {{"--keep-available", "1G", "--interval", "5ms"}, "--interval: at least 10ms; e.g. 250ms"},
+        {{"hold", "128M"}, "\"hold\" is no script but an option's name: did you mean --hold 128M?"},
+        {{"keep-available", "1G", "--", "make"}, "\"keep-available\" is no script but an option's name: did you mean --keep-available 1G?"},
+        {{"--yes", "check", "a.evk"}, "\"check\" is no script but an option's name: did you mean --check?"},
         {{"--timeout", "soon", "a.evk"}, "--timeout: \"soon\" is not a duration"},
     };
     for (const auto& c : cases) {
