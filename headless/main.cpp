@@ -37,6 +37,7 @@ int runScriptMode(const Options& options, BlockAllocator& allocator, RunOutcome&
         if (strict.script) host.runFrom(std::move(strict.script));
     }
     const int result = runScript(host, load, allocator, options.physical ? 1 : 0);
+    host.reportSkipped();
     if (result == kScriptStopped || runShouldStop()) {
         host.reportStop();
         outcome.reason = stopReason();

@@ -7,6 +7,7 @@
 #include "headless/memory/room_checked_allocator.h"
 #include "headless/record/mebibytes.h"
 #include "headless/record/run_log.h"
+#include "headless/record/run_texts.h"
 #include "headless/runs/command_wait.h"
 #include "headless/runs/held_memory.h"
 #include "headless/runs/keep_available.h"
@@ -194,19 +195,18 @@ void Hold::adjust() {
     }
     if (moved > 0) {
         logEvent(adjustEvent(change > 0 ? "adjust-grow" : "adjust-shrink",
-                             sign + mebibytesText(moved) + ": holding " + mebibytesText(memory_.held()) +
-                                 ", room was " + roomText(room.available, room.availableSource)));
+                             runSaid(IDS_RUN_ADJUSTED, {sign + mebibytesText(moved), mebibytesText(memory_.held()),
+                                                        roomText(room.available, room.availableSource)})));
     }
     // The target is above what the room holds even with nothing held: said
     // each time that begins and ends, since the run then does nothing.
     const bool nothing = memory_.held() == 0 && change < 0;
     if (nothing && !heldNothing_) {
-        logEvent(adjustEvent("keep-nothing", "holding nothing: the room of " +
-                                                 roomText(room.available, room.availableSource) +
-                                                 " is under the " + mebibytesText(target_) + " to keep"));
+        logEvent(adjustEvent("keep-nothing", runSaid(IDS_RUN_KEEP_NOTHING,
+                                                     {roomText(room.available, room.availableSource),
+                                                      mebibytesText(target_)})));
     } else if (!nothing && heldNothing_ && memory_.held() > 0) {
-        logEvent(adjustEvent("keep-again", "holding again: the room is over the " + mebibytesText(target_) +
-                                               " to keep"));
+        logEvent(adjustEvent("keep-again", runSaid(IDS_RUN_KEEP_AGAIN, {mebibytesText(target_)})));
     }
     if (nothing || memory_.held() > 0) heldNothing_ = nothing;
 }
@@ -231,8 +231,8 @@ bool Hold::take(std::uint64_t target) {
         while (memory_.held() < target && !shouldEnd()) {
             const std::uint64_t step = std::min(options_.ramp->bytes, target - memory_.held());
             if (memory_.grow(step, going) < step) break;
-            logEvent(rampEvent("+" + mebibytesText(step) + ": holding " + mebibytesText(memory_.held()) + " of " +
-                               mebibytesText(target)));
+            logEvent(rampEvent(
+                runSaid(IDS_RUN_RAMP_STEP, {mebibytesText(step), mebibytesText(memory_.held()), mebibytesText(target)})));
             if (memory_.held() >= target) break;
             Pause interval;
             waitFor(interval, options_.ramp->intervalMilliseconds);
@@ -240,7 +240,7 @@ bool Hold::take(std::uint64_t target) {
     }
     if (memory_.held() < target) return false;
     reachedAt_ = steadyClock().nowMilliseconds();
-    logEvent(holdReachedEvent("reached " + mebibytesText(target) + " in " + seconds(*reachedAt_ - began)));
+    logEvent(holdReachedEvent(runSaid(IDS_RUN_REACHED, {mebibytesText(target), seconds(*reachedAt_ - began)})));
     return true;
 }
 
@@ -248,34 +248,35 @@ int Hold::holdFixed(const MemoryRoom& room) {
     std::uint64_t target = resolveSize(options_.size, room);
     // With the access load, lazy memory is written whole at once: resident.
     const bool resident = !options_.lazy || options_.accessLoad;
-    std::string what = mebibytesText(target) + (resident ? " resident" : " committed");
-    const std::string margin = " and the margin of " + mebibytesText(kRoomMargin) + " torvane-run keeps";
+    std::string what = runSaid(resident ? IDS_RUN_RESIDENT : IDS_RUN_COMMITTED, {mebibytesText(target)});
+    const std::string margin = mebibytesText(kRoomMargin);
     if (options_.size.kind == SizeRequest::Kind::PercentOfTotal) {
         char share[32];
         std::snprintf(share, sizeof share, "%g%%", options_.size.percent);
-        what += std::string(", ") + share + " of " + roomText(room.total, room.totalSource);
-        if (target + kRoomMargin >= room.total) what += " less the margin of " + mebibytesText(kRoomMargin);
+        std::string of = roomText(room.total, room.totalSource);
+        if (target + kRoomMargin >= room.total) of = runSaid(IDS_RUN_LESS_MARGIN, {of, margin});
+        what = runSaid(IDS_RUN_SHARE_OF, {what, share, of});
     } else if (options_.size.kind == SizeRequest::Kind::AllBut) {
-        what += ", all the room holds but " + mebibytesText(options_.size.bytes) + margin;
+        what = runSaid(IDS_RUN_ALL_BUT, {what, mebibytesText(options_.size.bytes), margin});
         if (target == 0) {
-            const std::string why = "all-" + mebibytesText(options_.size.bytes) + ": the memory room of " +
-                                    roomText(room.available, room.availableSource) + " holds no more than the " +
-                                    mebibytesText(options_.size.bytes) + " to leave" + margin;
+            const std::string why =
+                runSaid(IDS_RUN_ALL_BUT_NOTHING, {mebibytesText(options_.size.bytes),
+                                                  roomText(room.available, room.availableSource), margin});
             if (!options_.partial) return refuse("room-refused", why);
-            logEvent(holdPartialEvent("partial-fit", "--partial: holding nothing; " + why));
+            logEvent(holdPartialEvent("partial-fit", runSaid(IDS_RUN_PARTIAL_NOTHING, {why})));
             outcome_.reached = false;
         }
     }
     if (resident && !fitsRoom(target, room)) {
         const std::uint64_t fitting = largestFitting(target, room);
-        const std::string why = mebibytesText(target) + " does not fit the memory room of " +
-                                roomText(room.available, room.availableSource) + " with its page tables" + margin;
+        const std::string why = runSaid(IDS_RUN_NOT_FIT, {mebibytesText(target),
+                                                          roomText(room.available, room.availableSource), margin});
         if (!options_.partial || fitting == 0) return refuse("room-refused", why);
-        logEvent(holdPartialEvent("partial-fit", "--partial: " + mebibytesText(fitting) + " of the " +
-                                                     mebibytesText(target) + " asked, all that fits the memory room of " +
-                                                     roomText(room.available, room.availableSource)));
+        logEvent(holdPartialEvent("partial-fit", runSaid(IDS_RUN_PARTIAL_FIT,
+                                                         {mebibytesText(fitting), mebibytesText(target),
+                                                          roomText(room.available, room.availableSource)})));
         target = fitting;
-        what = mebibytesText(target) + " resident";
+        what = runSaid(IDS_RUN_RESIDENT, {mebibytesText(target)});
         outcome_.reached = false;
     }
     if (!resident) {
@@ -288,7 +289,7 @@ int Hold::holdFixed(const MemoryRoom& room) {
             logEvent(holdPartialEvent("partial-fit", "--partial: " + mebibytesText(commit) + " of the " +
                                                          mebibytesText(target) + " asked; " + why));
             target = commit / 4096 * 4096;
-            what = mebibytesText(target) + " committed";
+            what = runSaid(IDS_RUN_COMMITTED, {mebibytesText(target)});
             outcome_.reached = false;
         }
     }
@@ -305,21 +306,23 @@ int Hold::holdFixed(const MemoryRoom& room) {
         }
     }
     setRequested(target);
-    logEvent(holdStartEvent("taking " + what));
+    logEvent(holdStartEvent(runSaid(IDS_RUN_TAKING, {what})));
     if (!take(target)) {
         if (runShouldStop()) {
             outcome_.reached = false;
             return ended(exitCode(Exit::Done));
         }
+        if (forIsOver()) {
+            return notReached(runSaid(IDS_RUN_NOT_REACHED, {mebibytesText(memory_.held()), mebibytesText(target),
+                                                            seconds(steadyClock().nowMilliseconds() - start_)}));
+        }
         const std::string got = mebibytesText(memory_.held()) + " of " + mebibytesText(target);
-        if (forIsOver()) return notReached("target not reached: " + got + " after " + seconds(steadyClock().nowMilliseconds() - start_));
         if (!options_.partial) {
             memory_.releaseAll();
             return refuse("room-shrank", "the room allowed " + got);
         }
         outcome_.reached = false;
-        logEvent(holdPartialEvent("partial-taken",
-                                  "--partial: holding " + mebibytesText(memory_.held()) + "; the room allowed no more"));
+        logEvent(holdPartialEvent("partial-taken", runSaid(IDS_RUN_PARTIAL_HOLDING, {mebibytesText(memory_.held())})));
     }
     return options_.command.empty() ? holdUntilTheEnd() : runCommand();
 }
@@ -343,14 +346,14 @@ int Hold::notReached(const std::string& why) {
         outcome_.reason = "for";
         return exitCode(Exit::Failed);
     }
-    logEvent(holdPartialEvent("partial-taken", "--partial: " + why));
+    logEvent(holdPartialEvent("partial-taken", runSaid(IDS_RUN_PARTIAL_REASON, {why})));
     return ended(exitCode(Exit::Done));
 }
 
 // " (the whole size held 2.40 s)": how long a hold had all it was asked.
 std::string Hold::heldFor() const {
     if (!reachedAt_ || keeping_) return {};
-    return " (the whole size held " + seconds(steadyClock().nowMilliseconds() - *reachedAt_) + ")";
+    return runSaid(IDS_RUN_WHOLE_HELD, {seconds(steadyClock().nowMilliseconds() - *reachedAt_)});
 }
 
 int Hold::keepAvailable(const MemoryRoom& room) {
@@ -358,7 +361,7 @@ int Hold::keepAvailable(const MemoryRoom& room) {
     std::string raised;
     if (target_ < kRoomMargin) {
         // Below the margin the holder itself would be the one at risk.
-        raised = " (raised from " + mebibytesText(target_) + " to the margin torvane-run always keeps)";
+        raised = runSaid(IDS_RUN_KEEP_RAISED, {mebibytesText(target_)});
         target_ = kRoomMargin;
     }
     const std::uint64_t band = options_.band ? std::max<std::uint64_t>(resolveSize(*options_.band, room), 1)
@@ -370,11 +373,10 @@ int Hold::keepAvailable(const MemoryRoom& room) {
     setRequested(std::nullopt);
     RoomWatchStart watching = watchRoom(room, target_);
     watch_ = std::move(watching.watch);
-    logEvent(keepEvent("keeping the memory room at " + mebibytesText(target_) + raised + ", within " +
-                       mebibytesText(band) + " either side, every " + seconds(options_.intervalMilliseconds) +
-                       (most ? ", holding at most " + mebibytesText(*most) : std::string()) +
-                       (watch_ ? "; between readings, bursts are noticed through " + watching.how
-                               : "; the room is only read every interval: " + watching.how)));
+    logEvent(keepEvent(runSaid(IDS_RUN_KEEPING, {mebibytesText(target_), raised, mebibytesText(band),
+                                                seconds(options_.intervalMilliseconds)}) +
+                       (most ? runSaid(IDS_RUN_KEEP_MOST, {mebibytesText(*most)}) : std::string()) +
+                       runSaid(watch_ ? IDS_RUN_KEEP_WATCHED : IDS_RUN_KEEP_POLLED, {watching.how})));
     adjust();
     nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
     return options_.command.empty() ? holdUntilTheEnd() : runCommand();
@@ -431,12 +433,11 @@ int Hold::runCommand() {
         // the deadline's always.
         if (status == stoppedCode(kKill) || runTimedOut()) status = stoppedRunStatus();
         outcome_.reason = stopReason();
-        logEvent(stopEvent(stopCause() + ": released " + mebibytesText(held) + "; the command was stopped with it" +
-                           heldWhole));
+        logEvent(stopEvent(runSaid(IDS_RUN_STOPPED_WITH_COMMAND, {stopCause(), mebibytesText(held)}) + heldWhole));
         return status;
     }
     outcome_.reason = "command";
-    logEvent(releaseEvent("released " + mebibytesText(held) + heldWhole));
+    logEvent(releaseEvent(runSaid(IDS_RUN_RELEASED, {mebibytesText(held)}) + heldWhole));
     return status;
 }
 
@@ -447,7 +448,7 @@ int Hold::ended(int status) {
     const std::uint64_t held = memory_.held();
     memory_.releaseAll();
     if (runShouldStop()) {
-        logEvent(stopEvent(stopCause() + ": released " + mebibytesText(held) + heldWhole));
+        logEvent(stopEvent(runSaid(IDS_RUN_STOPPED_RELEASED, {stopCause(), mebibytesText(held)}) + heldWhole));
         outcome_.reason = stopReason();
         // A signal is the normal end of a hold that has neither --for nor a
         // command; the deadline and lost output are not.
@@ -455,8 +456,9 @@ int Hold::ended(int status) {
         return normalEnd ? exitCode(Exit::Done) : stoppedRunStatus();
     }
     if (forIsOver()) outcome_.reason = "for";
-    logEvent(releaseEvent("released " + mebibytesText(held) + " after " +
-                          seconds(steadyClock().nowMilliseconds() - start_) + heldWhole));
+    logEvent(releaseEvent(
+        runSaid(IDS_RUN_RELEASED_AFTER, {mebibytesText(held), seconds(steadyClock().nowMilliseconds() - start_)}) +
+        heldWhole));
     return status;
 }
 
