@@ -63,6 +63,7 @@ struct RunEvent {
     std::optional<int> status;               // a command's exit status
     std::optional<double> seconds;           // how long a command ran
     std::optional<std::uint64_t> targetRoom; // --keep-available: the room it keeps
+    std::optional<std::uint64_t> band;       // and the band's half-width (the report draws it)
 
     // The end event's.
     std::string reason;                      // done, for, command, timeout, stop, guard, error

@@ -29,7 +29,7 @@ void setScriptLine(unsigned line, const std::string& keyword);
 // allocator's again.
 void setRequested(std::optional<std::uint64_t> bytes);
 // --keep-available's target room, given to every event after it.
-void setTargetRoom(std::optional<std::uint64_t> bytes);
+void setTargetRoom(std::optional<std::uint64_t> bytes, std::optional<std::uint64_t> band = std::nullopt);
 
 // From the ticks of every wait: a sample event when one is due.
 void sampleIfDue();

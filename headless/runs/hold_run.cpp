@@ -369,7 +369,7 @@ int Hold::keepAvailable(const MemoryRoom& room) {
     std::optional<std::uint64_t> most;
     if (options_.most) most = resolveSize(*options_.most, room);
     keep_.emplace(KeepSettings{target_, band, most});
-    setTargetRoom(target_);
+    setTargetRoom(target_, band);
     setRequested(std::nullopt);
     RoomWatchStart watching = watchRoom(room, target_);
     watch_ = std::move(watching.watch);

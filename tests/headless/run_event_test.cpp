@@ -273,6 +273,31 @@ TEST(RunReport, ScalesToTheRunWhenTheRoomDwarfsIt) {
     }
 }
 
+// A kept level is drawn against its room, with its target and band, even
+// where the room dwarfs what is held.
+TEST(RunReport, DrawsAKeptLevelsTargetAndBand) {
+    for (bool kept : {true, false}) {
+        SCOPED_TRACE(kept);
+        RunRecorder recorder;
+        for (double at : {0.0, 0.5, 1.0}) {
+            RunEvent sample = eventAt(EventKind::Sample, "sample", "held", at);
+            sample.held = 64 * kMiB;
+            sample.figures.availableBytes = 23 * 1024 * kMiB;
+            if (kept) {
+                sample.targetRoom = 23 * 1024 * kMiB;
+                sample.band = 60 * kMiB;
+            }
+            recorder.add(sample);
+        }
+        const std::string html = reportHtml(ReportHeader{"host", {"torvane-run"}, 0, 1.0, "-"}, recorder);
+        EXPECT_EQ(html.find("<polygon class=\"band\"") != std::string::npos, kept);
+        EXPECT_EQ(html.find("stroke=\"#17becf\"") != std::string::npos, kept) << "the target's line";
+        EXPECT_EQ(html.find("stroke=\"#2ca02c\"") != std::string::npos, kept) << "the room on the chart";
+        // The held line comes last, drawn over the others.
+        EXPECT_GT(html.rfind("stroke=\"#d62728\""), html.rfind("stroke=\"#1f77b4\""));
+    }
+}
+
 std::vector<std::string> labels(const std::vector<AxisTick>& ticks) {
     std::vector<std::string> texts;
     for (const AxisTick& tick : ticks) texts.push_back(tick.label);
