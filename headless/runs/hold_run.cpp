@@ -169,10 +169,11 @@ void Hold::adjust() {
     roomUnreadable_ = false;
     const std::int64_t change = keep_->decide(steadyClock().nowMilliseconds(), room.available, memory_.held());
     noteReading(room.available);
-    if (change == 0) return;
     std::string sign;
     std::uint64_t moved = 0;
-    if (change > 0) {
+    if (change == 0) {
+        // nothing to move
+    } else if (change > 0) {
         // In steps of at most kKeepStep with the room read again between
         // them: a holder beside this one that took the excess first ends the
         // take here.
@@ -200,7 +201,8 @@ void Hold::adjust() {
     }
     // The target is above what the room holds even with nothing held: said
     // each time that begins and ends, since the run then does nothing.
-    const bool nothing = memory_.held() == 0 && change < 0;
+    const KeepSettings& keep = keep_->settings();
+    const bool nothing = memory_.held() == 0 && room.available + keep.band < keep.target;
     if (nothing && !heldNothing_) {
         logEvent(adjustEvent("keep-nothing", runSaid(IDS_RUN_KEEP_NOTHING,
                                                      {roomText(room.available, room.availableSource),
