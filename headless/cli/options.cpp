@@ -365,20 +365,26 @@ unsigned kindOf(const Options& options) {
     return options.check ? kInCheck : kInScript;
 }
 
+// The kinds of run in words: "--hold or --keep-available".
+std::string kindsText(unsigned kinds, const char* between) {
+    if (kinds == kAnywhere) return "any";
+    std::string text;
+    for (const auto& [bit, words] : {std::pair{kInHold, "--hold"}, std::pair{kInKeep, "--keep-available"},
+                                     std::pair{kInScript, "a script"}, std::pair{kInCheck, "--check"}}) {
+        if (!(kinds & bit)) continue;
+        if (!text.empty()) text += between;
+        text += words;
+    }
+    return text;
+}
+
 // "--lazy goes with --hold, not --keep-available"; "--for goes with --hold
 // or --keep-available".
 std::string refusal(const Joined& join, unsigned kind) {
     if (join.whyNot) return join.whyNot;
     const std::string name = "--" + join.option->get_lnames().front();
     if (kind == kInKeep && (join.kinds & kInHold)) return name + " goes with --hold, not --keep-available";
-    std::string with;
-    for (const auto& [bit, words] : {std::pair{kInHold, "--hold"}, std::pair{kInKeep, "--keep-available"},
-                                     std::pair{kInScript, "a script"}}) {
-        if (!(join.kinds & bit)) continue;
-        if (!with.empty()) with += " or ";
-        with += words;
-    }
-    return name + " goes with " + with;
+    return name + " goes with " + kindsText(join.kinds & ~kInCheck, " or ");
 }
 
 // The rules between options that no single option can check.
@@ -441,17 +447,6 @@ std::string cellText(std::string text) {
     return text;
 }
 
-std::string kindsText(unsigned kinds) {
-    if (kinds == kAnywhere) return "any";
-    std::string text;
-    for (const auto& [bit, words] : {std::pair{kInScript, "script"}, std::pair{kInCheck, "--check"},
-                                     std::pair{kInHold, "--hold"}, std::pair{kInKeep, "--keep-available"}}) {
-        if (!(kinds & bit)) continue;
-        if (!text.empty()) text += ", ";
-        text += words;
-    }
-    return text;
-}
 
 // The reference, in Markdown, from the option table, the exit-status table
 // and the event kinds.
@@ -478,7 +473,7 @@ std::string makeReference() {
             if (join.option == option) kinds = join.kinds;
         }
         if (option->get_positional()) kinds = kInScript | kInCheck | kInHolds;
-        text += "| `" + option->get_name(false, true) + "` | " + option->get_type_name() + " | " + kindsText(kinds) +
+        text += "| `" + option->get_name(false, true) + "` | " + option->get_type_name() + " | " + kindsText(kinds, ", ") +
                 " | " + cellText(option->get_description()) + " |\n";
     }
     text += "\nSCRIPT with `--hold` or `--keep-available`: the command and its arguments, after `--`.\n";

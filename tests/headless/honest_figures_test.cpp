@@ -23,15 +23,11 @@ constexpr std::uint64_t kMiB = 1ull << 20;
 // 700 MiB of clean page cache charged to `group`: a file written and read
 // from inside it, in the test's folder on disk.
 void fillCache(const ThrowawayMemoryGroup& group, const Folder& folder) {
-    ChildSetup writer{{}};
+    ChildSetup writer{{"-c", "cd \"$1\" && head -c 734003200 /dev/zero > cache && sync && cat cache > /dev/null",
+                       "sh", folder.path()}};
     writer.program = "/bin/sh";
-    writer.args = {"-c", "head -c 734003200 /dev/zero > cache && sync && cat cache > /dev/null", "sh"};
-    writer.prefix = {};
     writer.cgroupProcs = group.procs();
-    writer.environment = {};
-    ChildSetup inFolder = writer;
-    inFolder.args[1] = "cd '" + folder.path() + "' && " + writer.args[1];
-    ASSERT_EQ(runToEnd(inFolder).status, 0);
+    ASSERT_EQ(runToEnd(writer).status, 0);
 }
 
 TEST(HonestFigures, AGroupsPageCacheIsRoom) {
