@@ -23,6 +23,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
+#include <climits>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -41,6 +43,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::uint64_t kMiB = 1ull << 20;
+constexpr std::uint64_t kGiB = 1ull << 30;
 
 double secondsBetween(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double>(b - a).count();
@@ -327,7 +330,6 @@ void holdTake(const std::string& self, const std::string& torvaneRun, std::uint6
 // ---- keep.settle, keep.spread ----------------------------------------------
 
 constexpr std::uint64_t kGroupLimit = 2048 * kMiB;
-constexpr long long kTarget = 512 * kMiB;
 constexpr int kIntervalMs = 250;
 constexpr int kSampleMs = 10;
 constexpr std::uint64_t kCompetitorMiB = 300;
@@ -340,52 +342,58 @@ struct Sample {
     long long room;
 };
 
-// Samples of the group's room every 10 ms for `ms`, on a fixed grid.
-std::vector<Sample> sampleRoom(const ThrowawayMemoryGroup& group, Clock::time_point from, int ms) {
+// The room the keeper keeps, as the bench reads it, and the target and
+// band the keeper was given: natively a throwaway group's limit less its
+// usage; under Wine the machine's MemAvailable, the figure Wine's
+// GlobalMemoryStatusEx gives from.
+struct KeptRoom {
+    std::function<long long()> read;
+    long long target;
+    long long band;
+    bool in(long long room) const { return std::llabs(room - target) <= band; }
+};
+
+long long memAvailable() {
+    const std::string meminfo = fileText("/proc/meminfo");
+    const std::size_t at = meminfo.find("MemAvailable:");
+    return at == std::string::npos ? -1 : std::atoll(meminfo.c_str() + at + 13) * 1024;
+}
+
+// Samples of the room every 10 ms for `ms`, on a fixed grid.
+std::vector<Sample> sampleRoom(const KeptRoom& room, Clock::time_point from, int ms) {
     std::vector<Sample> samples;
     auto next = Clock::now();
     const auto end = next + std::chrono::milliseconds(ms);
     while (next < end) {
         std::this_thread::sleep_until(next);
-        samples.push_back({secondsBetween(from, Clock::now()), group.roomBytes()});
+        samples.push_back({secondsBetween(from, Clock::now()), room.read()});
         next += std::chrono::milliseconds(kSampleMs);
     }
     return samples;
 }
 
-bool inBand(long long room, long long band) { return std::llabs(room - kTarget) <= band; }
-
 // Seconds from the step to the first sample after which every sample is in
 // the band; negative when the last sample is still out of it.
-double settledAfter(const std::vector<Sample>& samples, long long band) {
+double settledAfter(const std::vector<Sample>& samples, const KeptRoom& room) {
     double settled = 0;
     for (std::size_t i = 0; i < samples.size(); ++i) {
-        if (inBand(samples[i].room, band)) continue;
+        if (room.in(samples[i].room)) continue;
         if (i + 1 == samples.size()) return -1;
         settled = samples[i + 1].at;
     }
     return settled;
 }
 
-void keepRows(const std::string& self, const std::string& torvaneRun, int cycles, int stillSeconds) {
-    const char* settle = "keep.settle";
-    const char* spread = "keep.spread";
-    if (geteuid() != 0) {
-        note(settle, "skipped: making a memory cgroup needs root");
-        return;
-    }
-    ThrowawayMemoryGroup group(kGroupLimit);
-    if (!group.usable()) {
-        note(settle, "skipped: " + group.why());
-        return;
-    }
-    // The band is the keeper's own default (runs/keep_available.h): max(16 MiB,
-    // 0.25 % of the room's total), 16 MiB in this 2 GiB group.
-    const long long band = std::max<long long>(16 * kMiB, kGroupLimit / 400);
+// The keeper against a competitor that takes and frees 300 MiB: settling
+// after each step and the room's spread while the competitor holds still.
+void measureKeeper(const std::string& self, const std::vector<std::string>& keeperCommand, const KeptRoom& room,
+                   const std::string& cgroupProcs, const std::string& suffix, int cycles, int stillSeconds) {
+    const std::string settle = "keep.settle" + suffix;
+    const std::string spread = "keep.spread" + suffix;
     char keeperLog[] = "/tmp/torvane-bench-keeper-XXXXXX";
     const int logFd = mkstemp(keeperLog);
     if (logFd < 0) {
-        note(settle, "skipped: no temporary file for the keeper's output");
+        note(settle.c_str(), "skipped: no temporary file for the keeper's output");
         return;
     }
     close(logFd);
@@ -398,13 +406,12 @@ void keepRows(const std::string& self, const std::string& torvaneRun, int cycles
             unlink(path);
         }
     } keeperLogShown{keeperLog};
-    Process keeper({torvaneRun, "--keep-available", "512M", "--interval", std::to_string(kIntervalMs) + "ms"},
-                   group.procs(), keeperLog);
-    Process competitor({self, "--compete", std::to_string(kCompetitorMiB)}, group.procs(), "", true);
-    const bool ready = within(10000, [&] { return inBand(group.roomBytes(), band); });
+    Process keeper(keeperCommand, cgroupProcs, keeperLog);
+    Process competitor({self, "--compete", std::to_string(kCompetitorMiB)}, cgroupProcs, "", true);
+    const bool ready = within(20000, [&] { return room.in(room.read()); });
     if (!ready) {
-        note(settle, "the keeper did not bring the room within its band in 10 s; room " +
-                         std::to_string(group.roomBytes() / static_cast<long long>(kMiB)) + " MiB");
+        note(settle.c_str(), "the keeper did not bring the room within its band in 20 s; room " +
+                                 std::to_string(room.read() / static_cast<long long>(kMiB)) + " MiB");
     }
     const std::string takes = "competitor takes 300 MiB", frees = "competitor frees 300 MiB";
     const std::string holding = "competitor holding 300 MiB", gone = "competitor gone";
@@ -417,7 +424,7 @@ void keepRows(const std::string& self, const std::string& torvaneRun, int cycles
         };
         for (const Step& step : {Step{"take\n", "taken", takes, holding}, Step{"free\n", "freed", frees, gone}}) {
             if (!competitor.send(step.command)) {
-                note(settle, "the competitor stopped reading");
+                note(settle.c_str(), "the competitor stopped reading");
                 return;
             }
             // The room is read every 10 ms while the competitor moves too,
@@ -426,44 +433,78 @@ void keepRows(const std::string& self, const std::string& torvaneRun, int cycles
             std::vector<Sample> samples;
             std::string line;
             while (line.empty() && competitor.outputOpen() && Clock::now() - began < std::chrono::seconds(30)) {
-                samples.push_back({secondsBetween(began, Clock::now()), group.roomBytes()});
+                samples.push_back({secondsBetween(began, Clock::now()), room.read()});
                 line = competitor.waitForLine(step.answer, kSampleMs);
             }
             const auto done = Clock::now();
             if (line.empty()) {
-                note(settle, std::string("the competitor did not answer ") + step.answer + " within 30 s");
+                note(settle.c_str(), std::string("the competitor did not answer ") + step.answer + " within 30 s");
                 return;
             }
-            const std::vector<Sample> after = sampleRoom(group, done, kSettleWindowMs);
+            const std::vector<Sample> after = sampleRoom(room, done, kSettleWindowMs);
             for (const Sample& s : after) samples.push_back({s.at + secondsBetween(began, done), s.room});
-            const double settled = settledAfter(after, band);
+            const double settled = settledAfter(after, room);
             if (settled < 0) {
-                note(settle, step.settleCase + ": the room was still out of its band " +
-                                 std::to_string(kSettleWindowMs) + " ms after the step");
+                note(settle.c_str(), step.settleCase + ": the room was still out of its band " +
+                                         std::to_string(kSettleWindowMs) + " ms after the step");
             } else {
-                record(settle, step.settleCase, "product", settled, "s");
-                record(settle, step.settleCase, "interval", kIntervalMs / 1000.0, "s");
-                record(settle, step.settleCase, "competitor's step", std::atof(line.c_str() + line.find(' ') + 1),
-                       "s");
-                record(settle, step.settleCase, "from the step's start", settledAfter(samples, band), "s");
+                record(settle.c_str(), step.settleCase, "product", settled, "s");
+                record(settle.c_str(), step.settleCase, "interval", kIntervalMs / 1000.0, "s");
+                record(settle.c_str(), step.settleCase, "competitor's step",
+                       std::atof(line.c_str() + line.find(' ') + 1), "s");
+                record(settle.c_str(), step.settleCase, "from the step's start", settledAfter(samples, room), "s");
             }
             // The competitor is still: how much of the time the room stays
             // in its band.
-            const std::vector<Sample> still = sampleRoom(group, Clock::now(), stillSeconds * 1000);
-            long long inside = 0, lowest = kGroupLimit, highest = 0;
+            const std::vector<Sample> still = sampleRoom(room, Clock::now(), stillSeconds * 1000);
+            long long inside = 0, lowest = LLONG_MAX, highest = 0;
             for (const Sample& s : still) {
-                inside += inBand(s.room, band);
+                inside += room.in(s.room);
                 lowest = std::min(lowest, s.room);
                 highest = std::max(highest, s.room);
             }
-            record(spread, step.stillCase, "product", static_cast<double>(inside), "samples");
-            record(spread, step.stillCase, "samples", static_cast<double>(still.size()), "samples");
-            record(spread, step.stillCase, "room lowest", static_cast<double>(lowest) / kMiB, "MiB");
-            record(spread, step.stillCase, "room highest", static_cast<double>(highest) / kMiB, "MiB");
+            record(spread.c_str(), step.stillCase, "product", static_cast<double>(inside), "samples");
+            record(spread.c_str(), step.stillCase, "samples", static_cast<double>(still.size()), "samples");
+            record(spread.c_str(), step.stillCase, "room lowest", static_cast<double>(lowest) / kMiB, "MiB");
+            record(spread.c_str(), step.stillCase, "room highest", static_cast<double>(highest) / kMiB, "MiB");
         }
     }
     competitor.end();
     keeper.end();
+}
+
+void keepRows(const std::string& self, const std::string& torvaneRun, int cycles, int stillSeconds) {
+    if (geteuid() != 0) {
+        note("keep.settle", "skipped: making a memory cgroup needs root");
+        return;
+    }
+    ThrowawayMemoryGroup group(kGroupLimit);
+    if (!group.usable()) {
+        note("keep.settle", "skipped: " + group.why());
+        return;
+    }
+    // The band is the keeper's own default (runs/keep_available.h): max(16 MiB,
+    // 0.25 % of the room's total), 16 MiB in this 2 GiB group.
+    const KeptRoom room{[&group] { return group.roomBytes(); }, 512 * static_cast<long long>(kMiB),
+                        std::max<long long>(16 * kMiB, kGroupLimit / 400)};
+    measureKeeper(self, {torvaneRun, "--keep-available", "512M", "--interval", std::to_string(kIntervalMs) + "ms"},
+                  room, group.procs(), "", cycles, stillSeconds);
+}
+
+// The same under Wine: the machine's room, kept 1 GiB below what it is at
+// the start, against a figure the system refreshes only now and then.
+void wineKeepRows(const std::string& self, const std::string& exe, int cycles, int stillSeconds) {
+    const long long available = memAvailable();
+    if (available < 4 * static_cast<long long>(kGiB)) {
+        note("keep.settle.wine", "skipped: less than 4 GiB available");
+        return;
+    }
+    const long long total = std::atoll(fileText("/proc/meminfo").c_str() + 9) * 1024;  // MemTotal first
+    const KeptRoom room{memAvailable, available - static_cast<long long>(kGiB),
+                        std::max<long long>(16 * kMiB, total / 400)};
+    measureKeeper(self, {"/usr/bin/wine", exe, "--keep-available", std::to_string(room.target) + "B", "--interval",
+                         std::to_string(kIntervalMs) + "ms"},
+                  room, "", ".wine", cycles, stillSeconds);
 }
 
 }  // namespace
@@ -471,6 +512,7 @@ void keepRows(const std::string& self, const std::string& torvaneRun, int cycles
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--take") == 0) return takeChild(argv[2], std::strtoull(argv[3], nullptr, 10));
     if (argc == 3 && std::strcmp(argv[1], "--compete") == 0) return competeChild(std::strtoull(argv[2], nullptr, 10));
+    const bool wine = argc >= 3 && std::strcmp(argv[1], "--wine") == 0;
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s TORVANE_RUN [HOLD_REPETITIONS [KEEP_CYCLES [STILL_SECONDS]]]\n", argv[0]);
         return 2;
@@ -480,6 +522,11 @@ int main(int argc, char** argv) {
     const ssize_t length = readlink(self.c_str(), path, sizeof path - 1);
     if (length <= 0) return 2;
     path[length] = '\0';
+    if (wine) {
+        // --wine TORVANE_RUN_EXE [KEEP_CYCLES [STILL_SECONDS]]: the keep-available rows under Wine.
+        wineKeepRows(path, argv[2], argc > 3 ? std::atoi(argv[3]) : 3, argc > 4 ? std::atoi(argv[4]) : 5);
+        return 0;
+    }
     const std::string torvaneRun = argv[1];
     const int repetitions = argc > 2 ? std::atoi(argv[2]) : 5;
     const int cycles = argc > 3 ? std::atoi(argv[3]) : 3;

@@ -46,6 +46,8 @@ ROWS = [
     (9, "Hold take, start to \"reached\", native (torvane-run)", "hold.take", ["256MiB", "1024MiB"], None, True, (">=", 0.90), ["own line", "start to first line", "baselines' start"]),
     (10, "Keep-available settling, in intervals, native (torvane-run)", "keep.settle", ["competitor takes 300 MiB", "competitor frees 300 MiB"], ["interval"], False, ("<=", 3.0), ["competitor's step", "from the step's start"]),
     (10, "Keep-available room in band, share of 10 ms samples, native (torvane-run)", "keep.spread", ["competitor holding 300 MiB", "competitor gone"], ["samples"], True, (">=", 0.95), ["room lowest", "room highest"]),
+    (10, "Keep-available settling, in intervals, Wine (torvane-run)", "keep.settle.wine", ["competitor takes 300 MiB", "competitor frees 300 MiB"], ["interval"], False, ("<=", 3.0), ["competitor's step", "from the step's start"]),
+    (10, "Keep-available room in band, share of 10 ms samples, Wine (torvane-run)", "keep.spread.wine", ["competitor holding 300 MiB", "competitor gone"], ["samples"], True, (">=", 0.95), ["room lowest", "room highest"]),
 ]
 
 # The rows whose two quiet runs must agree within AGREEMENT.

@@ -39,6 +39,9 @@ wine_part() {
     say "start-up (Wine)"
     wine "$bin/bench_startup.exe" "$(winepath -w "$TORVANE_ROOT/build/bench-win/torvane.exe")" 9 >>"$tsv" \
         || echo "NOTE	startup	exited with $?" >>"$tsv"
+    say "torvane-run --keep-available (Wine, about 60 s)"
+    "$TORVANE_ROOT/build/bench-native/bench/bench_hold_keep" --wine "$TORVANE_ROOT/build/bench-win/torvane-run.exe" 3 5 \
+        >>"$tsv" 2>"$RUN/keep-wine.log" || echo "NOTE	keep.settle.wine	exited with $?" >>"$tsv"
     wineserver -w
 }
 
@@ -56,7 +59,7 @@ quiet cmake -S . -B build/bench-native -DCMAKE_BUILD_TYPE=Release
 quiet cmake --build build/bench-native -j2 --target bench_native bench_peer bench_make_script bench_reader_rss \
     bench_native_take bench_hold_keep torvane-run
 quiet cmake -S . -B build/bench-win -DCMAKE_TOOLCHAIN_FILE="$TORVANE_ROOT/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release
-quiet cmake --build build/bench-win -j2 --target torvane bench_fill bench_peer bench_timer_load bench_take bench_alloc_test \
+quiet cmake --build build/bench-win -j2 --target torvane torvane-run bench_fill bench_peer bench_timer_load bench_take bench_alloc_test \
     bench_startup bench_minimal_window bench_minimal_window_imports bench_minimal_window_panel
 
 rm -rf "$RUN.prev"

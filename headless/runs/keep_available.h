@@ -39,8 +39,9 @@ public:
     const KeepSettings& settings() const { return settings_; }
 
     // The room as the controller takes a reading made at `now`: the reading
-    // itself once it has changed since the last step (or stood 2 s), else
-    // the reading before the step less what the steps since then took.
+    // itself once it has changed since the last step by at least a quarter
+    // of what the step moved (or stood 2 s), else the reading before the
+    // step less what the steps since then took.
     std::uint64_t room(std::uint64_t now, std::uint64_t reading);
 
     // The next move from a reading: bytes to take (> 0), to give back (< 0),
