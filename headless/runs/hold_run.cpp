@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "headless/memory/room_checked_allocator.h"
+#include "headless/metrics/live_figures.h"
 #include "headless/record/mebibytes.h"
 #include "headless/record/run_log.h"
 #include "headless/runs/command_wait.h"
@@ -254,6 +255,7 @@ int Hold::holdFixed(const MemoryRoom& room) {
 
 int Hold::keepAvailable(const MemoryRoom& room) {
     target_ = resolveSize(options_.size, room);
+    setTargetRoom(target_);  // for --metrics
     keep_.emplace(KeepSettings{target_, defaultKeepBand(room.total), std::nullopt});
     RoomWatchStart watching = watchRoom(room, target_);
     watch_ = std::move(watching.watch);
