@@ -251,6 +251,12 @@ bool MetricsEndpoint::open(const MetricsAddress& address, std::string& why) {
     return false;
 }
 
+std::uint16_t MetricsEndpoint::port() const {
+    beast::error_code ec;
+    const tcp::endpoint local = state_->acceptor.local_endpoint(ec);
+    return ec ? 0 : local.port();
+}
+
 bool MetricsEndpoint::start(Body body, std::string& why) {
     State& state = *state_;
     state.body = std::move(body);

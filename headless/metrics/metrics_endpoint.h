@@ -38,6 +38,8 @@ public:
     // an address this machine lacks ends the run before anything is taken.
     // False with `why`.
     bool open(const MetricsAddress& address, std::string& why);
+    // The port it listens on, once open (port 0 asks the system for a free one).
+    std::uint16_t port() const;
     // Serves from a thread of its own (part_thread.h, the stop signals
     // blocked there). False when the system would start none.
     bool start(Body body, std::string& why);
