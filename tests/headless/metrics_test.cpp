@@ -1,7 +1,7 @@
 // The metrics: the exposition text against the format's rules, the table of
 // metrics, the figures that follow a run's events, --metrics' address, the
 // textfile's schedule and content, and the endpoint itself on a port of
-// 127.0.0.1 (requests good and bad, idle connections, a port in use).
+// 127.0.0.1 (requests good and bad, idle connections).
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -146,20 +146,6 @@ TEST(Exposition, WritesValuesExactlyAndTheSpecialOnesByName) {
         {-INFINITY, "-Inf"},
     };
     for (const auto& c : cases) EXPECT_EQ(sampleValueText(c.value), c.text);
-}
-
-TEST(Exposition, NamesThatTheFormatAllowsAndRefuses) {
-    const struct {
-        const char* name;
-        bool metric, label;
-    } cases[] = {
-        {"torvane_held_bytes", true, true}, {"_x", true, true},     {"a:b", true, false}, {"9lives", false, false},
-        {"held-bytes", false, false},       {"", false, false},     {"__name", true, false}, {"x9", true, true},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(isMetricName(c.name), c.metric) << c.name;
-        EXPECT_EQ(isLabelName(c.name), c.label) << c.name;
-    }
 }
 
 RunEvent event(EventKind kind, std::optional<std::uint64_t> requested = std::nullopt) {
@@ -442,20 +428,6 @@ TEST_F(Endpoint, AnswersEachRequestAsTheRulesSay) {
     }
 }
 
-TEST_F(Endpoint, AKeptConnectionIsScrapedAgainWithFreshFigures) {
-    const int fd = connectLocal(port());
-    ASSERT_GE(fd, 0);
-    double last = 0;
-    for (int i = 0; i < 3; ++i) {
-        const HttpAnswer answer = exchangeOn(fd, "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
-        ASSERT_EQ(answer.status, 200);
-        const double passes = readExposition(answer.body).value("torvane_access_passes_total");
-        EXPECT_GT(passes, last);
-        last = passes;
-    }
-    close(fd);
-}
-
 // Idle connections beyond the bound give way to a new one, oldest first, so
 // a scrape is answered while they stay open.
 TEST_F(Endpoint, IdleConnectionsNeitherKeepAScrapeOutNorStayPastTheBound) {
@@ -485,35 +457,6 @@ TEST_F(Endpoint, AClientThatSendsNothingIsClosedAfterTheTimeout) {
     EXPECT_FALSE(closedWithin(fd, 1000)) << "closed long before its time";
     EXPECT_TRUE(closedWithin(fd, (kMetricsTimeoutSeconds + 2) * 1000));
     close(fd);
-}
-
-TEST(EndpointOpen, APortInUseOrAnAddressThisMachineLacksIsRefusedWithTheReason) {
-    MetricsAddress taken;
-    taken.port = freeLocalPort();
-    MetricsEndpoint first;
-    std::string why;
-    ASSERT_TRUE(first.open(taken, why)) << why;
-    const struct {
-        const char* host;
-        bool ipv6;
-        std::uint16_t port;
-        const char* why;
-    } cases[] = {
-        {"127.0.0.1", false, taken.port, "the port is in use by another program"},
-        {"0.0.0.0", false, taken.port, "the port is in use by another program"},
-        // TEST-NET-1 (RFC 5737): no machine has it.
-        {"192.0.2.1", false, taken.port, "192.0.2.1 is not an address of this machine"},
-    };
-    for (const auto& c : cases) {
-        MetricsEndpoint second;
-        MetricsAddress address;
-        address.host = c.host;
-        address.ipv6 = c.ipv6;
-        address.port = c.port;
-        why.clear();
-        EXPECT_FALSE(second.open(address, why)) << c.host;
-        EXPECT_NE(why.find(c.why), std::string::npos) << why;
-    }
 }
 
 }  // namespace
