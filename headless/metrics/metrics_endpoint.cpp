@@ -242,8 +242,10 @@ bool MetricsEndpoint::open(const MetricsAddress& address, std::string& why) {
         why = address.host + " is not an address of this machine; give one it has, e.g. 127.0.0.1 (this machine "
                              "only) or 0.0.0.0 (every address)";
     } else if (ec == asio::error::access_denied) {
-        why = "port " + std::to_string(address.port) +
-              " needs privileges this process lacks; give a port from 1024 up, e.g. --metrics 9464";
+        // Linux: a port below 1024 without the right; Windows: also a port
+        // another program holds for its exclusive use (WSAEACCES).
+        why = "the port needs privileges this process lacks, or another program holds it for its exclusive use; "
+              "give a free port from 1024 up, e.g. --metrics 9464";
     } else {
         why = "cannot listen there: " + ec.message();
     }

@@ -505,7 +505,8 @@ void theEndpointAnswersAScrape(const std::string& exe, const std::string& sleepe
           "metrics: a second run on the port exits 1 before taking anything: status " +
               std::to_string(secondStatus) + ", " + second.out() + second.err());
     // What a process that asks to share the port gets: refused, while ours
-    // has it for its exclusive use.
+    // has it for its exclusive use. Windows would let the bind through
+    // without SO_EXCLUSIVEADDRUSE; Wine refuses it either way (Linux's rules).
     SOCKET sharer = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     const BOOL on = TRUE;
     setsockopt(sharer, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
