@@ -10,7 +10,7 @@
 // fresh memory resident the fastest ways Linux offers and says so.
 // keep.settle, keep.spread: `torvane-run --keep-available 512M --interval
 // 250ms` in a throwaway memory cgroup with a competitor of ours that takes
-// 1 GiB resident and frees it; the group's room (limit − usage) is read
+// 300 MiB resident and frees it; the group's room (limit − usage) is read
 // every 10 ms. Needs root; without it a NOTE says the rows were skipped.
 //
 // Every process started here is ended by its PID within a deadline.
@@ -330,7 +330,7 @@ constexpr std::uint64_t kGroupLimit = 2048 * kMiB;
 constexpr long long kTarget = 512 * kMiB;
 constexpr int kIntervalMs = 250;
 constexpr int kSampleMs = 10;
-constexpr std::uint64_t kCompetitorMiB = 1024;
+constexpr std::uint64_t kCompetitorMiB = 300;
 // How long after a step the room is watched for settling: 16 intervals,
 // far past the goal of 3, so a slow settling is measured rather than cut.
 constexpr int kSettleWindowMs = 16 * kIntervalMs;
@@ -379,9 +379,9 @@ void keepRows(const std::string& self, const std::string& torvaneRun, int cycles
         note(settle, "skipped: " + group.why());
         return;
     }
-    // The band is the keeper's own: max(32 MiB, 1 % of the room's total),
-    // the total being the group's limit.
-    const long long band = std::max<long long>(32 * kMiB, kGroupLimit / 100);
+    // The band is the keeper's own default (runs/keep_available.h): max(16 MiB,
+    // 0.25 % of the room's total), 16 MiB in this 2 GiB group.
+    const long long band = std::max<long long>(16 * kMiB, kGroupLimit / 400);
     char keeperLog[] = "/tmp/torvane-bench-keeper-XXXXXX";
     const int logFd = mkstemp(keeperLog);
     if (logFd < 0) {
@@ -406,8 +406,8 @@ void keepRows(const std::string& self, const std::string& torvaneRun, int cycles
         note(settle, "the keeper did not bring the room within its band in 10 s; room " +
                          std::to_string(group.roomBytes() / static_cast<long long>(kMiB)) + " MiB");
     }
-    const std::string takes = "competitor takes 1 GiB", frees = "competitor frees 1 GiB";
-    const std::string holding = "competitor holding 1 GiB", gone = "competitor gone";
+    const std::string takes = "competitor takes 300 MiB", frees = "competitor frees 300 MiB";
+    const std::string holding = "competitor holding 300 MiB", gone = "competitor gone";
     for (int cycle = 0; ready && cycle < cycles; ++cycle) {
         struct Step {
             const char* command;

@@ -44,8 +44,8 @@ ROWS = [
     (7, "Against stress-ng, 1 GiB, equal threads", "peer", ["1 thread, native", "1 thread, Wine", "2 threads, native"], ["stress-ng"], True, (">=", 1.0), []),
     (8, "Start-up to visible window, Wine", "startup", ["window visible"], ["minimal window"], False, ("<=", 1.20), ["self-check", "minimal + imports", "minimal + 22 controls"]),
     (9, "Hold take, start to \"reached\", native (torvane-run)", "hold.take", ["256MiB", "1024MiB"], None, True, (">=", 0.90), ["own line", "start to first line", "baselines' start"]),
-    (10, "Keep-available settling, in intervals, native (torvane-run)", "keep.settle", ["competitor takes 1 GiB", "competitor frees 1 GiB"], ["interval"], False, ("<=", 3.0), ["competitor's step", "from the step's start"]),
-    (10, "Keep-available room in band, share of 10 ms samples, native (torvane-run)", "keep.spread", ["competitor holding 1 GiB", "competitor gone"], ["samples"], True, (">=", 0.95), ["room lowest", "room highest"]),
+    (10, "Keep-available settling, in intervals, native (torvane-run)", "keep.settle", ["competitor takes 300 MiB", "competitor frees 300 MiB"], ["interval"], False, ("<=", 3.0), ["competitor's step", "from the step's start"]),
+    (10, "Keep-available room in band, share of 10 ms samples, native (torvane-run)", "keep.spread", ["competitor holding 300 MiB", "competitor gone"], ["samples"], True, (">=", 0.95), ["room lowest", "room highest"]),
     (11, "Access-load pass with --metrics scraped every 100 ms, native (torvane-run)", "metrics.scrape", ["1GiB, 1 worker"], ["without"], True, (">=", 0.98), ["scrapes answered"]),
 ]
 

@@ -25,22 +25,37 @@
 #include "headless/system/stop_request.h"
 
 namespace {
-int runScriptMode(const Options& options, BlockAllocator& allocator) {
+int runScriptMode(const Options& options, BlockAllocator& allocator, RunOutcome& outcome) {
     // This run's own records: the window's load engine, reached the same way.
     LoadBlock load;
     AccessLoad access;
     ConsoleHost host(options, load, access);
     if (options.strict) {
         StrictCheck strict = checkStrictly(options);
-        if (!strict.run) return strict.status;
+        if (!strict.run) {
+            outcome.reason = runShouldStop() ? stopReason() : "error";
+            outcome.reached = false;
+            return strict.status;
+        }
         if (strict.script) host.runFrom(std::move(strict.script));
     }
     const int result = runScript(host, load, allocator, options.physical ? 1 : 0);
+    host.reportSkipped();
     if (result == kScriptStopped || runShouldStop()) {
         host.reportStop();
+        outcome.reason = stopReason();
+        outcome.reached = false;
         return stoppedRunStatus();
     }
-    if (host.refused()) return exitCode(Exit::Usage);
+    if (host.refused()) {
+        outcome.reason = "error";
+        outcome.reached = false;
+        return exitCode(Exit::Usage);
+    }
+    if (result != 0) {
+        outcome.reason = "error";
+        outcome.reached = false;
+    }
     return result;
 }
 
@@ -185,7 +200,11 @@ int main(int argc, char** argv) {
         if (!options.sampleMilliseconds) sampling = 1000;
     }
     setUpRunLog({sinks, sampling, [&allocator] { return allocator.held(); },
-                 [&allocator] { return allocator.lastAsked(); }});
+                 [&allocator, &options]() -> std::optional<std::uint64_t> {
+                     // A level kept has no size asked for; its target is the event's target_room.
+                     if (options.mode == RunMode::KeepAvailable) return std::nullopt;
+                     return allocator.lastAsked();
+                 }});
     if (metricsFile) {
         if (const int refused = checkMetricsFilePath(options, metricsFileShown)) return refused;
     }
@@ -213,13 +232,23 @@ int main(int argc, char** argv) {
         }
     }
 #endif
-    int status = options.mode == RunMode::Script ? runScriptMode(options, allocator) : runHold(options, allocator);
+    RunOutcome outcome;
+    int status = options.mode == RunMode::Script ? runScriptMode(options, allocator, outcome)
+                                                 : runHold(options, allocator, outcome);
     if (outputLost()) {
         logEvent(errorEvent("output-lost",
                             "torvane-run: " + outputLossReason() + "; the run was stopped and its memory released",
                             TextForm::Bare));
         status = exitCode(Exit::Failed);
+        outcome.reason = "error";
+        outcome.reached = false;
     }
+    // The last event: how the run ended, whether it did what was asked.
+    RunEvent end = endEvent(status, outcome.reason, outcome.reached);
+    end.heldMax = allocator.heldMax();
+    end.fullSeconds = outcome.fullSeconds;
+    end.inBand = outcome.inBand;
+    logEvent(std::move(end));
     endpoint.stop();
     if (metricsFile) {
         std::string why;

@@ -120,7 +120,10 @@ int runOpenedScript(ScriptHost& host, ScriptReader& reader, LoadBlock& load,
         host.beginLine(reader.lineNumber(), keyword);
 
         const ScriptKeyword* command = scriptKeywordOf(keyword);
-        if (!command) continue;  // anything else is skipped without a word
+        if (!command) {
+            host.skippedLine();  // anything else is skipped without a word
+            continue;
+        }
         switch (command->act) {
         case ScriptAct::Run:
             runCommand(host, argument);

@@ -39,6 +39,9 @@ struct ScriptHost {
     // The line about to be carried out: its number in the file (the magic
     // line is 1) and its first token.
     virtual void beginLine(unsigned /*lineNumber*/, const char* /*keyword*/) {}
+    // The line just begun is skipped: its first token is no keyword. The
+    // window says nothing of it, as ever.
+    virtual void skippedLine() {}
 };
 
 // The result of a run that ended because the host asked to stop; the block

@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "resource_ids.h"
+#include "run_string_ids.h"
 
 namespace {
 struct Entry {
@@ -18,6 +19,7 @@ constexpr Entry kEntries[] = {
 #define TV_STRING(id, en, ja) {id, en, ja},
 #define TV_STRING_NEUTRAL(id, en, neutral, ja) {id, en, ja},
 #include "strings.inc"
+#include "run_strings.inc"
 #undef TV_STRING
 #undef TV_STRING_NEUTRAL
 };

@@ -221,6 +221,14 @@ const char* nearestKeyword(const std::string& word) {
     return best ? best->name : nullptr;
 }
 
+std::optional<CheckCode> skipCode(const std::string& token) {
+    const std::string bare = withoutLineEnd(token);
+    if (bare.empty() || bare[0] == '#') return std::nullopt;
+    if (bare.size() < token.size() && scriptKeywordOf(bare.c_str())) return CheckCode::KeywordWithoutSpace;
+    if (bare.find('\t') != std::string::npos) return CheckCode::TabInCommand;
+    return CheckCode::UnknownKeyword;
+}
+
 CheckSummary checkScript(ScriptReader& reader, const std::function<void(const CheckFinding&)>& report,
                          const std::function<bool()>& stopped) {
     CheckSummary summary;

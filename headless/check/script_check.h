@@ -4,6 +4,7 @@
 // the only place those traps are put into words.
 #pragma once
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "script/script_reader.h"
@@ -60,6 +61,11 @@ struct FindingWords {
     std::string action, fix;
 };
 FindingWords describe(const CheckFinding& finding, const std::function<std::string(const std::string&)>& escape);
+
+// Why the runner skips a line whose first token is `token` (no keyword):
+// the code --check gives it (KeywordWithoutSpace, TabInCommand,
+// UnknownKeyword); nothing for a comment, which is skipped on purpose.
+std::optional<CheckCode> skipCode(const std::string& token);
 
 // The keyword nearest to `word` by edit distance, letter case aside, when
 // it is close enough to be a slip; null otherwise.

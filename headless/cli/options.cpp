@@ -117,6 +117,16 @@ CLI::Option* duration(CLI::App& app, const char* name, Target& target, const cha
             ""));
 }
 
+// An amount (--band, --max): bytes or a share of the room's total, never 0.
+CLI::Option* amountOption(CLI::App& app, const char* name, std::optional<SizeRequest>& target, const char* text) {
+    return app
+        .add_option_function<std::string>(
+            name, [&target](const std::string& value) { target = parseSize(value, SizeUse::Amount); }, text)
+        ->type_name("SIZE")
+        ->take_last()
+        ->check(CLI::Validator([](std::string& value) { return readSize(value, SizeUse::Amount).error; }, ""));
+}
+
 void sizeOption(CLI::App& app, const char* name, Options& options, RunMode mode, const char* text) {
     app.add_option_function<std::string>(
            name,
@@ -127,8 +137,7 @@ void sizeOption(CLI::App& app, const char* name, Options& options, RunMode mode,
            text)
         ->type_name("SIZE")
         ->take_last()
-        ->check(formCheck([](const std::string& value) { return parseSize(value).has_value(); }, "a size",
-                          kSizeForms));
+        ->check(CLI::Validator([](std::string& value) { return readSize(value).error; }, ""));
 }
 
 // The kinds of run an option may be given to.
@@ -325,8 +334,8 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
     sizeOption(app, "--hold", options, RunMode::Hold,
                "take SIZE and hold it, resident unless --lazy; reports\nwhen it is reached");
     sizeOption(app, "--keep-available", options, RunMode::KeepAvailable,
-               "hold whatever keeps the memory room at SIZE, within\nmax(32M, 1%) of its total, as other "
-               "processes take\nand free memory");
+               "hold whatever keeps the memory room at SIZE, within\n--band of it, as other processes "
+               "take and free\nmemory");
     goes(app.add_option_function<std::string>(
                 "--ramp", [&options](const std::string& value) { options.ramp = parseRamp(value); },
                 "--hold: reach SIZE in steps, e.g. 256M/5s")
@@ -346,8 +355,13 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
                   "end the hold after DURATION (status 0); without it\nand without a command, a stop ends it"),
          kInHolds);
     goes(duration(app, "--interval", options.intervalMilliseconds,
-                  "--keep-available: how often the room is read\n(default 250ms)"),
+                  "how often a hold reads the room (default 250ms)"),
          kInHolds);
+    goes(amountOption(app, "--band", options.band,
+                      "--keep-available: how far the room may stray either\nside of SIZE before memory is taken "
+                      "or given\nback; default max(16M, 0.25% of the total)"),
+         kInKeep);
+    goes(amountOption(app, "--max", options.most, "--keep-available: never hold more than SIZE"), kInKeep);
 
     app.add_option("SCRIPT", scripts,
                    "the script to run; after --, the next argument is the\nscript even if it starts with '-'. "
@@ -415,6 +429,14 @@ std::string usageError(const CLI::App& app, Options& options, const OptionTable&
         return {};
     }
     if (scripts.empty()) return "no script named; give one, e.g. torvane-run --yes hold.evk";
+    // "torvane-run hold 128M": an option written without its dashes.
+    for (const CLI::Option* option : app.get_options()) {
+        if (option->get_lnames().empty() || option->get_group().empty()) continue;
+        if (scripts[0] != option->get_lnames().front()) continue;
+        std::string meant = "--" + scripts[0];
+        if (option->get_expected_max() > 0 && scripts.size() > 1) meant += " " + scripts[1];
+        return "\"" + scripts[0] + "\" is no script but an option's name: did you mean " + meant + "?";
+    }
     if (scripts.size() > 1) return "one script at a time: " + scripts[1] + " is one too many";
     if (scripts[0].empty()) return "the script's name is empty";
     return {};

@@ -38,7 +38,9 @@ struct Options {
     bool lazy = false;                 // --hold: commit only, do not make resident
     bool partial = false;              // --hold: take what fits when all does not
     std::optional<std::uint64_t> forMilliseconds;  // the hold ends after this (0)
-    std::uint64_t intervalMilliseconds = 250;      // --keep-available: how often the room is read
+    std::uint64_t intervalMilliseconds = 250;      // how often a hold reads the room
+    std::optional<SizeRequest> band;   // --keep-available: the half-width of the band
+    std::optional<SizeRequest> most;   // --keep-available: the most it holds (--max)
     std::vector<std::string> command;  // run while the memory is held, its status the run's
 };
 

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "headless/cli/durations.h"
+#include "headless/memory/room_checked_allocator.h"
 
 namespace {
 constexpr std::uint64_t kKiB = 1ull << 10;
@@ -39,32 +40,69 @@ bool startsWithAll(std::string_view text) {
 }
 }  // namespace
 
-const char kSizeForms[] = "a size such as 512M, 2G, 1.5G, 300K, 4096 (bytes), 80% (of the memory room) "
+const char kSizeForms[] = "a size such as 512M, 2G, 1.5G, 300K, 4096B (bytes), 80% (of the memory room) "
                           "or all-2G (all the room but 2G)";
 const char kRampForms[] = "a step and its interval such as 256M/5s or 1G/500ms";
 
-std::optional<SizeRequest> parseSize(std::string_view text) {
+namespace {
+bool bare(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789.") == std::string_view::npos;
+}
+
+SizeReading refused(std::string_view text, const std::string& why) {
+    return {std::nullopt, "\"" + std::string(text) + "\" " + why};
+}
+
+SizeReading notASize(std::string_view text, SizeUse use) {
+    return refused(text, std::string("is not a size; use ") +
+                             (use == SizeUse::Amount ? "a size such as 64M, 1G, 300K or 1%" : kSizeForms));
+}
+
+// A byte count of the forms above, with the bare-number rule.
+SizeReading readBytes(std::string_view text, SizeUse use, const char* what) {
+    const std::optional<std::uint64_t> bytes = parseBytes(text);
+    if (!bytes) {
+        if (parseScaled(text, kSizeUnits, 1, UINT64_MAX >> 1, Fraction::RoundDown)) {
+            return refused(text, "is over the largest size, " + std::to_string(kMaxSizeBytes >> 40) + "T");
+        }
+        return notASize(text, use);
+    }
+    if (bare(text) && *bytes > 0 && *bytes < kMiB) {
+        return refused(text, "is " + std::string(text) + " bytes? write " + std::string(text) + "B, or " +
+                                 std::string(text) + "M");
+    }
+    if (*bytes == 0 && use == SizeUse::Amount) return refused(text, std::string("is nothing; ") + what);
+    SizeRequest request;
+    request.bytes = *bytes;
+    return {request, {}};
+}
+}  // namespace
+
+SizeReading readSize(std::string_view text, SizeUse use) {
     SizeRequest request;
     if (!text.empty() && text.back() == '%') {
-        const std::optional<std::uint64_t> steps = parseScaled(text.substr(0, text.size() - 1), {}, kPercentSteps,
-                                                               kWholeSteps, Fraction::Exact);
-        if (!steps || *steps == 0) return std::nullopt;
+        const std::string_view number = text.substr(0, text.size() - 1);
+        const std::optional<std::uint64_t> steps =
+            parseScaled(number, {}, kPercentSteps, UINT64_MAX >> 1, Fraction::Exact);
+        if (!steps) return notASize(text, use);
+        if (*steps == 0) return refused(text, "is nothing; give a share above 0%, e.g. 10%");
+        if (*steps > kWholeSteps) return refused(text, "is over 100%; give a share up to 100%");
         request.kind = SizeRequest::Kind::PercentOfTotal;
         request.percent = static_cast<double>(*steps) / kPercentSteps;
-        return request;
+        return {request, {}};
     }
     if (startsWithAll(text)) {
-        const std::optional<std::uint64_t> leave = parseBytes(text.substr(4));
-        if (!leave) return std::nullopt;
+        if (use == SizeUse::Amount) return refused(text, "is not an amount; give a size such as 64M, or 1%");
+        SizeReading leave = readBytes(text.substr(4), use, "");
+        if (!leave.request) return notASize(text, use);
         request.kind = SizeRequest::Kind::AllBut;
-        request.bytes = *leave;
-        return request;
+        request.bytes = leave.request->bytes;
+        return {request, {}};
     }
-    const std::optional<std::uint64_t> bytes = parseBytes(text);
-    if (!bytes || *bytes == 0) return std::nullopt;
-    request.bytes = *bytes;
-    return request;
+    return readBytes(text, use, "give a size above 0, e.g. 64M");
 }
+
+std::optional<SizeRequest> parseSize(std::string_view text, SizeUse use) { return readSize(text, use).request; }
 
 std::uint64_t resolveSize(const SizeRequest& request, const MemoryRoom& room) {
     switch (request.kind) {
@@ -74,12 +112,13 @@ std::uint64_t resolveSize(const SizeRequest& request, const MemoryRoom& room) {
         const double clamped = request.percent > 100 ? 100 : request.percent < 0 ? 0 : request.percent;
         const auto steps = static_cast<std::uint64_t>(std::llround(clamped * kPercentSteps));
         // floor(total × steps / whole) without the 90-bit product.
-        const std::uint64_t bytes =
-            room.total / kWholeSteps * steps + room.total % kWholeSteps * steps / kWholeSteps;
+        std::uint64_t bytes = room.total / kWholeSteps * steps + room.total % kWholeSteps * steps / kWholeSteps;
+        const std::uint64_t most = room.total > kRoomMargin ? room.total - kRoomMargin : 0;
+        if (bytes > most) bytes = most;
         return bytes / kPage * kPage;
     }
     case SizeRequest::Kind::AllBut:
-        return room.available > request.bytes ? room.available - request.bytes : 0;
+        return room.available > request.bytes ? mostResidentIn(room.available - request.bytes) / kPage * kPage : 0;
     }
     return 0;
 }
@@ -87,7 +126,9 @@ std::uint64_t resolveSize(const SizeRequest& request, const MemoryRoom& room) {
 std::optional<RampStep> parseRamp(std::string_view text) {
     const std::size_t slash = text.find('/');
     if (slash == std::string_view::npos) return std::nullopt;
-    const std::optional<std::uint64_t> bytes = parseBytes(text.substr(0, slash));
+    const std::optional<SizeRequest> step = parseSize(text.substr(0, slash), SizeUse::Amount);
+    if (!step || step->kind != SizeRequest::Kind::Bytes) return std::nullopt;
+    const std::optional<std::uint64_t> bytes = step->bytes;
     const std::optional<std::uint64_t> interval = parseDurationMilliseconds(text.substr(slash + 1));
     if (!bytes || *bytes == 0 || !interval || *interval == 0) return std::nullopt;
     return RampStep{*bytes, *interval};

@@ -62,6 +62,8 @@ public:
     // (the script's block, a hold's chunks). Changed by the run's thread
     // only; read from any (the metrics endpoint's).
     std::uint64_t held() const { return held_.load(std::memory_order_relaxed); }
+    // The most it held at once.
+    std::uint64_t heldMax() const { return heldMax_; }
     // The size last asked for while blocks are held or since the last ask
     // failed; nothing once all has been given back.
     std::optional<std::uint64_t> lastAsked() const { return lastAsked_; }
@@ -79,5 +81,6 @@ private:
     // passes here, so the count needs nothing of the load engine's.
     std::map<void*, std::uint64_t> sizes_;
     std::atomic<std::uint64_t> held_{0};
+    std::uint64_t heldMax_ = 0;
     std::optional<std::uint64_t> lastAsked_;
 };

@@ -19,10 +19,9 @@ void countAccessPass(std::uint64_t bytes) {
     figures.accessWritten.fetch_add(bytes, std::memory_order_relaxed);
 }
 
-void setTargetRoom(std::uint64_t bytes) { liveFigures().targetRoom.store(bytes, std::memory_order_relaxed); }
-
 void LiveFiguresSink::take(const RunEvent& event) {
     if (event.requested) figures_.requested.store(*event.requested, std::memory_order_relaxed);
+    if (event.targetRoom) figures_.targetRoom.store(*event.targetRoom, std::memory_order_relaxed);
     switch (event.kind) {
     case EventKind::Adjust: figures_.adjustments.fetch_add(1, std::memory_order_relaxed); break;
     case EventKind::CommandStart: figures_.commandRunning.store(true, std::memory_order_relaxed); break;

@@ -31,11 +31,9 @@ LiveFigures& liveFigures();
 
 // One access-load pass has written `bytes`.
 void countAccessPass(std::uint64_t bytes);
-// --keep-available: the room it keeps, once known.
-void setTargetRoom(std::uint64_t bytes);
 
-// The figures that follow the run's events: the size asked for, each
-// adjustment, a command between its start and its end.
+// The figures that follow the run's events: the size asked for, the room
+// kept, each adjustment, a command between its start and its end.
 class LiveFiguresSink final : public EventSink {
 public:
     explicit LiveFiguresSink(LiveFigures& figures) : figures_(figures) {}

@@ -27,18 +27,30 @@ std::string jsonLine(const RunEvent& event) {
     }
     const MemoryFigures& figures = event.figures;
     object["requested"] = orNull(event.requested);
+    object["target_room"] = orNull(event.targetRoom);
     object["held"] = orNull(event.held);
     object["resident"] = bytesOrNull(figures.residentBytes);
     object["committed"] = bytesOrNull(figures.committedBytes);
     object["room"] = bytesOrNull(figures.availableBytes);
     object["limit"] = bytesOrNull(figures.limitBytes);
     object["limit_source"] = figures.roomSource ? nlohmann::ordered_json(figures.roomSource) : nullptr;
+    object["room_total"] = bytesOrNull(figures.roomTotalBytes);
+    object["usage"] = bytesOrNull(figures.usageBytes);
+    object["reclaimable"] = bytesOrNull(figures.reclaimableBytes);
     if (event.isCommand()) {
         nlohmann::ordered_json argv = nlohmann::ordered_json::array();
         for (const std::string& argument : event.argv) argv.push_back(oneLine(argument));
         object["argv"] = argv;
         object["status"] = orNull(event.status);
         object["seconds"] = orNull(event.seconds);
+    }
+    if (event.kind == EventKind::End) {
+        object["status"] = orNull(event.status);
+        object["reason"] = event.reason;
+        object["reached"] = event.reached;
+        object["held_max"] = orNull(event.heldMax);
+        object["full_seconds"] = orNull(event.fullSeconds);
+        object["in_band"] = orNull(event.inBand);
     }
     // Every text has been through oneLine, so it is valid UTF-8 already.
     return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

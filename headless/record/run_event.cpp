@@ -19,6 +19,9 @@ const EventKindRow kEventKinds[] = {
     {EventKind::Keep, "keep", "keep", "--keep-available's level, band and interval"},
     {EventKind::Adjust, "adjust", "adjust", "--keep-available took or gave back memory"},
     {EventKind::Release, "release", "release", "the held memory was given back at the end"},
+    {EventKind::End, "end", "end",
+     "the last event of every run: its status, why it ended, whether it held what was asked, the most it held "
+     "and for how long it held all of it (JSON and the report only)"},
 };
 const unsigned kEventKindCount = sizeof kEventKinds / sizeof kEventKinds[0];
 
@@ -79,3 +82,11 @@ RunEvent adjustEvent(std::string code, std::string text) {
     return made(EventKind::Adjust, std::move(code), std::move(text));
 }
 RunEvent releaseEvent(std::string text) { return made(EventKind::Release, "released", std::move(text)); }
+RunEvent endEvent(int status, std::string reason, bool reached) {
+    RunEvent event = made(EventKind::End, reason, "status " + std::to_string(status) + ": " + reason);
+    event.status = status;
+    event.reason = std::move(reason);
+    event.reached = reached;
+    event.textForm = TextForm::None;
+    return event;
+}

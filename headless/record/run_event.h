@@ -28,6 +28,7 @@ enum class EventKind {
     Keep,
     Adjust,
     Release,
+    End,
 };
 
 // The one table of kinds: the name a pipeline matches (JSON "event"), the
@@ -61,6 +62,15 @@ struct RunEvent {
     std::vector<std::string> argv;           // a command's
     std::optional<int> status;               // a command's exit status
     std::optional<double> seconds;           // how long a command ran
+    std::optional<std::uint64_t> targetRoom; // --keep-available: the room it keeps
+    std::optional<std::uint64_t> band;       // and the band's half-width (the report draws it)
+
+    // The end event's.
+    std::string reason;                      // done, for, command, timeout, stop, guard, error
+    bool reached = false;                    // the run held what it was asked, or kept its target
+    std::optional<std::uint64_t> heldMax;    // the most the run held at once
+    std::optional<double> fullSeconds;       // how long it held its whole size
+    std::optional<double> inBand;            // a closed loop's share of readings on target
 
     // Taken when the event is logged.
     LocalTime time = {};
@@ -90,3 +100,7 @@ RunEvent rampEvent(std::string text);
 RunEvent keepEvent(std::string text);
 RunEvent adjustEvent(std::string code, std::string text);
 RunEvent releaseEvent(std::string text);
+// The last event of every run: how it ended and whether it did what was
+// asked. Not among the text lines (the stop, release and error lines say it
+// there); JSON and the report.
+RunEvent endEvent(int status, std::string reason, bool reached);

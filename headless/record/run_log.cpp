@@ -11,6 +11,7 @@ std::uint64_t began = 0;
 std::optional<unsigned> scriptLine;
 std::string scriptKeyword;
 std::optional<std::uint64_t> requestedOverride;
+std::optional<std::uint64_t> targetRoom, targetBand;
 std::uint64_t nextSample = 0;
 
 std::optional<std::uint64_t> requestedNow() {
@@ -33,6 +34,10 @@ void logEvent(RunEvent event) {
     event.figures = readMemoryFigures();
     if (setup.held) event.held = setup.held();
     if (!event.requested) event.requested = requestedNow();
+    if (!event.targetRoom) {
+        event.targetRoom = targetRoom;
+        event.band = targetBand;
+    }
     if (!event.line && scriptLine) {
         event.line = scriptLine;
         event.keyword = scriptKeyword;
@@ -46,6 +51,11 @@ void setScriptLine(unsigned line, const std::string& keyword) {
 }
 
 void setRequested(std::optional<std::uint64_t> bytes) { requestedOverride = bytes; }
+
+void setTargetRoom(std::optional<std::uint64_t> bytes, std::optional<std::uint64_t> band) {
+    targetRoom = bytes;
+    targetBand = band;
+}
 
 void sampleIfDue() {
     if (!setup.sampleMilliseconds) return;

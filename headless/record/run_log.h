@@ -28,6 +28,8 @@ void setScriptLine(unsigned line, const std::string& keyword);
 // What a hold asks for, over the allocator's last request; nullopt: the
 // allocator's again.
 void setRequested(std::optional<std::uint64_t> bytes);
+// --keep-available's target room, given to every event after it.
+void setTargetRoom(std::optional<std::uint64_t> bytes, std::optional<std::uint64_t> band = std::nullopt);
 
 // From the ticks of every wait: a sample event when one is due.
 void sampleIfDue();

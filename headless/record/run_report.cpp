@@ -35,10 +35,16 @@ std::uint64_t residentOf(const RunEvent& e) { return e.figures.residentBytes; }
 std::uint64_t committedOf(const RunEvent& e) { return e.figures.committedBytes; }
 std::uint64_t roomOf(const RunEvent& e) { return e.figures.availableBytes; }
 std::uint64_t limitOf(const RunEvent& e) { return e.figures.limitBytes; }
+std::uint64_t targetOf(const RunEvent& e) { return e.targetRoom ? *e.targetRoom : MemoryFigures::kUnknown; }
+std::uint64_t bandTopOf(const RunEvent& e) {
+    return e.targetRoom && e.band ? *e.targetRoom + *e.band : MemoryFigures::kUnknown;
+}
+// Drawn in this order: the held line last, so that it stays visible above
+// the room and the target it moves against.
 constexpr Series kSeries[] = {
-    {"held", "#d62728", heldOf, false},   {"resident", "#1f77b4", residentOf, false},
-    {"committed", "#9467bd", committedOf, false}, {"room", "#2ca02c", roomOf, true},
-    {"limit", "#7f7f7f", limitOf, true},
+    {"limit", "#7f7f7f", limitOf, true},          {"room", "#2ca02c", roomOf, true},
+    {"target room", "#17becf", targetOf, true},   {"committed", "#9467bd", committedOf, false},
+    {"resident", "#1f77b4", residentOf, false},   {"held", "#d62728", heldOf, false},
 };
 // The room of a big machine can be a hundred times what a run holds; drawn
 // on one scale, the run's own lines would lie flat on the axis. Past this
@@ -94,8 +100,13 @@ std::string chart(const RunRecorder& recorder, double seconds) {
             std::uint64_t& seriesTop = series.machine ? machineTop : ownTop;
             seriesTop = std::max(seriesTop, value);
         }
+        if (bandTopOf(*point) != MemoryFigures::kUnknown) machineTop = std::max(machineTop, bandTopOf(*point));
     }
-    const bool machineOffScale = ownTop > 0 && machineTop > kMostRoomOverOwn * static_cast<double>(ownTop);
+    // A kept level is drawn against its room whatever the scale: the room
+    // and the band are what the run is about.
+    const bool keptLevel = std::any_of(points.begin(), points.end(), [](const RunEvent* p) { return p->targetRoom.has_value(); });
+    const bool machineOffScale =
+        !keptLevel && ownTop > 0 && machineTop > kMostRoomOverOwn * static_cast<double>(ownTop);
     const std::uint64_t top = machineOffScale ? ownTop : std::max(ownTop, machineTop);
     const std::vector<AxisTick> xTicks = timeTicks(seconds);
     const std::vector<AxisTick> yTicks = byteTicks(top);
@@ -134,6 +145,19 @@ std::string chart(const RunRecorder& recorder, double seconds) {
                    ") rotate(90)\">" + htmlEscape(marks[i].label) + "</text>";
         }
         svg += "\n";
+    }
+    // --keep-available's band, as a shaded strip either side of its target.
+    std::string upper, lower;
+    for (const RunEvent* point : points) {
+        if (!point->targetRoom || !point->band) continue;
+        const double top = static_cast<double>(*point->targetRoom + *point->band);
+        const double bottom = static_cast<double>(*point->targetRoom > *point->band ? *point->targetRoom - *point->band : 0);
+        upper += number("%.1f", x(point->elapsed)) + "," + number("%.1f", y(top)) + " ";
+        lower = number("%.1f", x(point->elapsed)) + "," + number("%.1f", y(bottom)) + " " + lower;
+    }
+    if (!upper.empty() && !machineOffScale) {
+        svg += "<polygon class=\"band\" fill=\"#17becf\" fill-opacity=\"0.15\" stroke=\"none\" points=\"" + upper +
+               lower + "\"><title>the band kept</title></polygon>\n";
     }
     double legendX = kLeft;
     for (const Series& series : kSeries) {

@@ -1,8 +1,11 @@
 #include "headless/runs/console_host.h"
 
+#include "headless/check/script_check.h"
+
 #include "headless/record/event_codes.h"
 #include "headless/record/one_line.h"
 #include "headless/record/run_log.h"
+#include "headless/record/run_texts.h"
 #include "headless/runs/command_wait.h"
 #include "headless/metrics/live_figures.h"
 #include "headless/runs/parallel_fill.h"
@@ -132,13 +135,32 @@ void ConsoleHost::beginLine(unsigned lineNumber, const char* keyword) {
     stoppedInWait_ = false;
 }
 
+void ConsoleHost::skippedLine() {
+    if (const std::optional<CheckCode> code = skipCode(keyword_)) skipped_[codeName(*code)].push_back(lineNumber_);
+}
+
+void ConsoleHost::reportSkipped() {
+    if (skipped_.empty()) return;
+    std::size_t total = 0;
+    std::string why;
+    for (const auto& [code, lines] : skipped_) {
+        total += lines.size();
+        // "keyword-without-space 2, 7": the check's code and the lines, the first five.
+        why += (why.empty() ? "" : "; ") + code;
+        for (std::size_t i = 0; i < lines.size() && i < 5; ++i) why += (i ? ", " : " ") + std::to_string(lines[i]);
+        if (lines.size() > 5) why += ", ...";
+    }
+    logEvent(errorEvent("skipped-lines",
+                        "torvane-run: " + runSaid(IDS_RUN_SKIPPED, {std::to_string(total), why})));
+}
+
 void ConsoleHost::reportStop() {
-    std::string text = stopCause() + ": ";
+    std::string text;
     if (lineNumber_ == 0) {
-        text += "stopped before the first command";
+        text = runSaid(IDS_RUN_STOPPED_BEFORE, {stopCause()});
     } else {
-        text += stoppedInWait_ ? "stopped during line " : "stopped after line ";
-        text += std::to_string(lineNumber_) + " (" + oneLine(fromScript(keyword_)) + ")";
+        text = runSaid(stoppedInWait_ ? IDS_RUN_STOPPED_DURING : IDS_RUN_STOPPED_AFTER,
+                       {stopCause(), std::to_string(lineNumber_), oneLine(fromScript(keyword_))});
     }
     logEvent(stopEvent(text));
 }

@@ -3,7 +3,9 @@
 // and boxes, a question on the terminal for the confirmation, and waits in
 // ticks that run the access load and notice a stop.
 #pragma once
+#include <map>
 #include <string>
+#include <vector>
 
 #include "headless/cli/options.h"
 #include "headless/runs/tick_wait.h"
@@ -25,6 +27,9 @@ public:
     void runCommand(const char* command) override;
     bool stopRequested() override;
     void beginLine(unsigned lineNumber, const char* keyword) override;
+    void skippedLine() override;
+    // Says how many lines the run skipped and why, when it skipped any.
+    void reportSkipped();
 
     // The script to run, already open (--strict read it once to check it);
     // the path is then only its name.
@@ -52,4 +57,5 @@ private:
     std::string keyword_;
     bool stoppedInWait_ = false;
     std::unique_ptr<ScriptSource> provided_;
+    std::map<std::string, std::vector<unsigned>> skipped_;  // a --check code, and the lines it was why
 };

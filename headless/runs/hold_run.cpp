@@ -5,9 +5,9 @@
 #include <cstdio>
 
 #include "headless/memory/room_checked_allocator.h"
-#include "headless/metrics/live_figures.h"
 #include "headless/record/mebibytes.h"
 #include "headless/record/run_log.h"
+#include "headless/record/run_texts.h"
 #include "headless/runs/command_wait.h"
 #include "headless/runs/held_memory.h"
 #include "headless/runs/keep_available.h"
@@ -71,8 +71,9 @@ std::uint64_t largestFitting(std::uint64_t bytes, const MemoryRoom& room) {
 
 class Hold {
 public:
-    Hold(const Options& options, BlockAllocator& allocator)
+    Hold(const Options& options, BlockAllocator& allocator, RunOutcome& outcome)
         : options_(options),
+          outcome_(outcome),
           keeping_(options.mode == RunMode::KeepAvailable),
           memory_(allocator, keeping_ || !options.lazy, keeping_ ? kKeepBlock : kHoldChunk),
           start_(steadyClock().nowMilliseconds()) {}
@@ -86,6 +87,11 @@ private:
     int holdUntilTheEnd();
     int runCommand();
     int ended(int status);
+    int notReached(const std::string& why);
+    int refuse(const char* code, const std::string& why);
+    std::string heldFor() const;
+    void noteReading(std::uint64_t room);
+    void settleOutcome();
     void adjust();
     void onBurst();
     void tick();
@@ -95,6 +101,7 @@ private:
     void failAllocation();
 
     const Options& options_;
+    RunOutcome& outcome_;
     const bool keeping_;
     HeldMemory memory_;
     const std::uint64_t start_;
@@ -103,6 +110,10 @@ private:
     std::unique_ptr<RoomWatch> watch_;  // keep-available: a burst noticed between readings
     std::uint64_t nextAdjust_ = 0;
     bool roomUnreadable_ = false;
+    std::optional<std::uint64_t> reachedAt_;  // when the whole size was first held
+    // --keep-available's readings, and how many were within the band.
+    unsigned readings_ = 0, inBand_ = 0;
+    bool heldNothing_ = false;  // the room is under the target and nothing is left to give back
     AccessLoad fill_;  // the window's cycle of values, 1 to 64
 };
 
@@ -157,10 +168,12 @@ void Hold::adjust() {
     }
     roomUnreadable_ = false;
     const std::int64_t change = keep_->decide(steadyClock().nowMilliseconds(), room.available, memory_.held());
-    if (change == 0) return;
+    noteReading(room.available);
     std::string sign;
     std::uint64_t moved = 0;
-    if (change > 0) {
+    if (change == 0) {
+        // nothing to move
+    } else if (change > 0) {
         // In steps of at most kKeepStep with the room read again between
         // them: a holder beside this one that took the excess first ends the
         // take here.
@@ -181,10 +194,30 @@ void Hold::adjust() {
         keep_->moved(-static_cast<std::int64_t>(moved));
         sign = "-";
     }
-    if (moved == 0) return;
-    logEvent(adjustEvent(change > 0 ? "adjust-grow" : "adjust-shrink",
-                         sign + mebibytesText(moved) + ": holding " + mebibytesText(memory_.held()) + ", room was " +
-                             roomText(room.available, room.availableSource)));
+    if (moved > 0) {
+        logEvent(adjustEvent(change > 0 ? "adjust-grow" : "adjust-shrink",
+                             runSaid(IDS_RUN_ADJUSTED, {sign + mebibytesText(moved), mebibytesText(memory_.held()),
+                                                        roomText(room.available, room.availableSource)})));
+    }
+    // The target is above what the room holds even with nothing held: said
+    // each time that begins and ends, since the run then does nothing.
+    const KeepSettings& keep = keep_->settings();
+    const bool nothing = memory_.held() == 0 && room.available + keep.band < keep.target;
+    if (nothing && !heldNothing_) {
+        logEvent(adjustEvent("keep-nothing", runSaid(IDS_RUN_KEEP_NOTHING,
+                                                     {roomText(room.available, room.availableSource),
+                                                      mebibytesText(target_)})));
+    } else if (!nothing && heldNothing_ && memory_.held() > 0) {
+        logEvent(adjustEvent("keep-again", runSaid(IDS_RUN_KEEP_AGAIN, {mebibytesText(target_)})));
+    }
+    if (nothing || memory_.held() > 0) heldNothing_ = nothing;
+}
+
+// A reading within the band counts toward the share the end event gives.
+void Hold::noteReading(std::uint64_t room) {
+    const KeepSettings& s = keep_->settings();
+    ++readings_;
+    if (room + s.band >= s.target && room <= s.target + s.band) ++inBand_;
 }
 
 // Takes the memory at once, or step by step with --ramp; false when it
@@ -193,21 +226,23 @@ bool Hold::take(std::uint64_t target) {
     const std::uint64_t began = steadyClock().nowMilliseconds();
     const auto going = [this] { return !shouldEnd(); };
     if (!options_.ramp) {
-        memory_.grow(target, going);
+        // A take at once is not cut by --for, only by a stop: --for 0 takes
+        // and gives back, and the end line says how long the size was held.
+        memory_.grow(target, [] { return !runShouldStop(); });
     } else {
         while (memory_.held() < target && !shouldEnd()) {
             const std::uint64_t step = std::min(options_.ramp->bytes, target - memory_.held());
             if (memory_.grow(step, going) < step) break;
-            logEvent(rampEvent("+" + mebibytesText(step) + ": holding " + mebibytesText(memory_.held()) + " of " +
-                               mebibytesText(target)));
+            logEvent(rampEvent(
+                runSaid(IDS_RUN_RAMP_STEP, {mebibytesText(step), mebibytesText(memory_.held()), mebibytesText(target)})));
             if (memory_.held() >= target) break;
             Pause interval;
             waitFor(interval, options_.ramp->intervalMilliseconds);
         }
     }
     if (memory_.held() < target) return false;
-    logEvent(holdReachedEvent("reached " + mebibytesText(target) + " in " +
-                              seconds(steadyClock().nowMilliseconds() - began)));
+    reachedAt_ = steadyClock().nowMilliseconds();
+    logEvent(holdReachedEvent(runSaid(IDS_RUN_REACHED, {mebibytesText(target), seconds(*reachedAt_ - began)})));
     return true;
 }
 
@@ -215,55 +250,135 @@ int Hold::holdFixed(const MemoryRoom& room) {
     std::uint64_t target = resolveSize(options_.size, room);
     // With the access load, lazy memory is written whole at once: resident.
     const bool resident = !options_.lazy || options_.accessLoad;
-    std::string what = mebibytesText(target) + (resident ? " resident" : " committed");
+    std::string what = runSaid(resident ? IDS_RUN_RESIDENT : IDS_RUN_COMMITTED, {mebibytesText(target)});
+    const std::string margin = mebibytesText(kRoomMargin);
     if (options_.size.kind == SizeRequest::Kind::PercentOfTotal) {
         char share[32];
         std::snprintf(share, sizeof share, "%g%%", options_.size.percent);
-        what += std::string(", ") + share + " of " + roomText(room.total, room.totalSource);
+        std::string of = roomText(room.total, room.totalSource);
+        if (target + kRoomMargin >= room.total) of = runSaid(IDS_RUN_LESS_MARGIN, {of, margin});
+        what = runSaid(IDS_RUN_SHARE_OF, {what, share, of});
     } else if (options_.size.kind == SizeRequest::Kind::AllBut) {
-        what += ", all the room holds but " + mebibytesText(options_.size.bytes);
+        what = runSaid(IDS_RUN_ALL_BUT, {what, mebibytesText(options_.size.bytes), margin});
+        if (target == 0) {
+            const std::string why =
+                runSaid(IDS_RUN_ALL_BUT_NOTHING, {mebibytesText(options_.size.bytes),
+                                                  roomText(room.available, room.availableSource), margin});
+            if (!options_.partial) return refuse("room-refused", why);
+            logEvent(holdPartialEvent("partial-fit", runSaid(IDS_RUN_PARTIAL_NOTHING, {why})));
+            outcome_.reached = false;
+        }
     }
     if (resident && !fitsRoom(target, room)) {
         const std::uint64_t fitting = largestFitting(target, room);
-        if (!options_.partial || fitting == 0) {
-            logEvent(errorEvent("room-refused", "torvane-run: " + mebibytesText(target) +
-                                                    " does not fit the memory room of " +
-                                                    roomText(room.available, room.availableSource)));
-            failAllocation();
-            return exitCode(Exit::Failed);
-        }
-        logEvent(holdPartialEvent("partial-fit", "--partial: " + mebibytesText(fitting) + " of the " +
-                                                     mebibytesText(target) + " asked, all that fits the memory room of " +
-                                                     roomText(room.available, room.availableSource)));
+        const std::string why = runSaid(IDS_RUN_NOT_FIT, {mebibytesText(target),
+                                                          roomText(room.available, room.availableSource), margin});
+        if (!options_.partial || fitting == 0) return refuse("room-refused", why);
+        logEvent(holdPartialEvent("partial-fit", runSaid(IDS_RUN_PARTIAL_FIT,
+                                                         {mebibytesText(fitting), mebibytesText(target),
+                                                          roomText(room.available, room.availableSource)})));
         target = fitting;
-        what = mebibytesText(target) + " resident";
+        what = runSaid(IDS_RUN_RESIDENT, {mebibytesText(target)});
+        outcome_.reached = false;
+    }
+    if (!resident) {
+        // Lazy memory is checked whole: each chunk alone would pass.
+        const std::uint64_t commit = readCommitRoom();
+        if (target > commit) {
+            const std::string why = mebibytesText(target) + " cannot be committed: the system commits at most " +
+                                    mebibytesText(commit) + " more";
+            if (!options_.partial || commit == 0) return refuse("commit-refused", why);
+            logEvent(holdPartialEvent("partial-fit", "--partial: " + mebibytesText(commit) + " of the " +
+                                                         mebibytesText(target) + " asked; " + why));
+            target = commit / 4096 * 4096;
+            what = runSaid(IDS_RUN_COMMITTED, {mebibytesText(target)});
+            outcome_.reached = false;
+        }
+    }
+    if (options_.ramp && options_.forMilliseconds && target > 0) {
+        // The last step comes (steps - 1) intervals after the first.
+        const std::uint64_t steps = (target + options_.ramp->bytes - 1) / options_.ramp->bytes;
+        const std::uint64_t needs = (steps - 1) * options_.ramp->intervalMilliseconds;
+        if (needs > 0 && needs >= *options_.forMilliseconds) {
+            logEvent(errorEvent("for-before-ramp", "torvane-run: --for " + seconds(*options_.forMilliseconds) +
+                                                       " ends before --ramp reaches " + mebibytesText(target) +
+                                                       ", which takes " + seconds(needs) +
+                                                       (options_.partial ? "; --partial holds what it reaches"
+                                                                         : "; the run will end with status 1")));
+        }
     }
     setRequested(target);
-    logEvent(holdStartEvent("taking " + what));
+    logEvent(holdStartEvent(runSaid(IDS_RUN_TAKING, {what})));
     if (!take(target)) {
-        if (shouldEnd()) return ended(0);
+        if (runShouldStop()) {
+            outcome_.reached = false;
+            return ended(exitCode(Exit::Done));
+        }
+        if (forIsOver()) {
+            return notReached(runSaid(IDS_RUN_NOT_REACHED, {mebibytesText(memory_.held()), mebibytesText(target),
+                                                            seconds(steadyClock().nowMilliseconds() - start_)}));
+        }
+        const std::string got = mebibytesText(memory_.held()) + " of " + mebibytesText(target);
         if (!options_.partial) {
             memory_.releaseAll();
-            failAllocation();
-            return exitCode(Exit::Failed);
+            return refuse("room-shrank", "the room allowed " + got);
         }
-        logEvent(holdPartialEvent("partial-taken",
-                                  "--partial: holding " + mebibytesText(memory_.held()) + "; the room allowed no more"));
+        outcome_.reached = false;
+        logEvent(holdPartialEvent("partial-taken", runSaid(IDS_RUN_PARTIAL_HOLDING, {mebibytesText(memory_.held())})));
     }
     return options_.command.empty() ? holdUntilTheEnd() : runCommand();
 }
 
+// A hold that could not be had: why, then the window's own words for it.
+int Hold::refuse(const char* code, const std::string& why) {
+    logEvent(errorEvent(code, "torvane-run: " + why));
+    failAllocation();
+    outcome_.reason = "error";
+    outcome_.reached = false;
+    return exitCode(Exit::Failed);
+}
+
+// --for ended a take before its size: a failure unless --partial.
+int Hold::notReached(const std::string& why) {
+    outcome_.reached = false;
+    if (!options_.partial) {
+        const std::uint64_t held = memory_.held();
+        memory_.releaseAll();
+        logEvent(errorEvent("not-reached", "torvane-run: " + why + "; released " + mebibytesText(held)));
+        outcome_.reason = "for";
+        return exitCode(Exit::Failed);
+    }
+    logEvent(holdPartialEvent("partial-taken", runSaid(IDS_RUN_PARTIAL_REASON, {why})));
+    return ended(exitCode(Exit::Done));
+}
+
+// " (the whole size held 2.40 s)": how long a hold had all it was asked.
+std::string Hold::heldFor() const {
+    if (!reachedAt_ || keeping_) return {};
+    return runSaid(IDS_RUN_WHOLE_HELD, {seconds(steadyClock().nowMilliseconds() - *reachedAt_)});
+}
+
 int Hold::keepAvailable(const MemoryRoom& room) {
     target_ = resolveSize(options_.size, room);
-    setTargetRoom(target_);  // for --metrics
-    keep_.emplace(KeepSettings{target_, defaultKeepBand(room.total), std::nullopt});
+    std::string raised;
+    if (target_ < kRoomMargin) {
+        // Below the margin the holder itself would be the one at risk.
+        raised = runSaid(IDS_RUN_KEEP_RAISED, {mebibytesText(target_)});
+        target_ = kRoomMargin;
+    }
+    const std::uint64_t band = options_.band ? std::max<std::uint64_t>(resolveSize(*options_.band, room), 1)
+                                             : defaultKeepBand(room.total);
+    std::optional<std::uint64_t> most;
+    if (options_.most) most = resolveSize(*options_.most, room);
+    keep_.emplace(KeepSettings{target_, band, most});
+    setTargetRoom(target_, band);
+    setRequested(std::nullopt);
     RoomWatchStart watching = watchRoom(room, target_);
     watch_ = std::move(watching.watch);
-    logEvent(keepEvent("keeping the memory room at " + mebibytesText(target_) + ", within " +
-                       mebibytesText(keep_->settings().band) + " either side, every " +
-                       seconds(options_.intervalMilliseconds) +
-                       (watch_ ? "; between readings, bursts are noticed through " + watching.how
-                               : "; the room is only read every interval: " + watching.how)));
+    logEvent(keepEvent(runSaid(IDS_RUN_KEEPING, {mebibytesText(target_), raised, mebibytesText(band),
+                                                seconds(options_.intervalMilliseconds)}) +
+                       (most ? runSaid(IDS_RUN_KEEP_MOST, {mebibytesText(*most)}) : std::string()) +
+                       runSaid(watch_ ? IDS_RUN_KEEP_WATCHED : IDS_RUN_KEEP_POLLED, {watching.how})));
     adjust();
     nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
     return options_.command.empty() ? holdUntilTheEnd() : runCommand();
@@ -272,11 +387,21 @@ int Hold::keepAvailable(const MemoryRoom& room) {
 int Hold::holdUntilTheEnd() {
     Pause pause;
     waitFor(pause, std::nullopt);
-    return ended(0);
+    return ended(exitCode(Exit::Done));
+}
+
+// What the end event says of a closed loop: its share of readings in band,
+// and whether the last reading was (what --max or the room allowed may
+// have kept it from).
+void Hold::settleOutcome() {
+    if (reachedAt_) outcome_.fullSeconds = static_cast<double>(steadyClock().nowMilliseconds() - *reachedAt_) / 1000.0;
+    if (!keeping_) return;
+    outcome_.inBand = readings_ ? static_cast<double>(inBand_) / readings_ : 0.0;
+    outcome_.reached = readings_ > 0 && inBand_ == readings_;
 }
 
 int Hold::runCommand() {
-    if (shouldEnd()) return ended(0);
+    if (shouldEnd()) return ended(exitCode(Exit::Done));
     const RunEvent start = commandStartEvent(options_.command, commandText(options_.command));
     logEvent(start);
     const std::uint64_t began = steadyClock().nowMilliseconds();
@@ -288,6 +413,8 @@ int Hold::runCommand() {
         logEvent(commandEndEvent(start, "command-not-started",
                                  "not started: status " + std::to_string(exitCode(Exit::NotStarted)),
                                  exitCode(Exit::NotStarted), 0));
+        outcome_.reason = "error";
+        outcome_.reached = false;
         return exitCode(Exit::NotStarted);
     }
     SlicedWait watched(running, kWatchSliceMilliseconds, [this] { onBurst(); });
@@ -299,48 +426,58 @@ int Hold::runCommand() {
     if (status > stoppedCode(0)) how += " (signal " + std::to_string(status - stoppedCode(0)) + ")";
     logEvent(commandEndEvent(start, "command-end", how + " after " + seconds(took), status,
                              static_cast<double>(took) / 1000.0));
+    settleOutcome();
+    const std::string heldWhole = heldFor();
     const std::uint64_t held = memory_.held();
     memory_.releaseAll();
     if (stopped) {
         // Killed after the grace period: the stop's status, not the kill's;
         // the deadline's always.
         if (status == stoppedCode(kKill) || runTimedOut()) status = stoppedRunStatus();
-        logEvent(stopEvent(stopCause() + ": released " + mebibytesText(held) + "; the command was stopped with it"));
+        outcome_.reason = stopReason();
+        logEvent(stopEvent(runSaid(IDS_RUN_STOPPED_WITH_COMMAND, {stopCause(), mebibytesText(held)}) + heldWhole));
         return status;
     }
-    logEvent(releaseEvent("released " + mebibytesText(held)));
+    outcome_.reason = "command";
+    logEvent(releaseEvent(runSaid(IDS_RUN_RELEASED, {mebibytesText(held)}) + heldWhole));
     return status;
 }
 
 // The end of a hold without a command, or before its command started.
 int Hold::ended(int status) {
+    settleOutcome();
+    const std::string heldWhole = heldFor();
     const std::uint64_t held = memory_.held();
     memory_.releaseAll();
     if (runShouldStop()) {
-        logEvent(stopEvent(stopCause() + ": released " + mebibytesText(held)));
+        logEvent(stopEvent(runSaid(IDS_RUN_STOPPED_RELEASED, {stopCause(), mebibytesText(held)}) + heldWhole));
+        outcome_.reason = stopReason();
         // A signal is the normal end of a hold that has neither --for nor a
         // command; the deadline and lost output are not.
         const bool normalEnd = stopSignalled() && !options_.forMilliseconds && options_.command.empty();
-        return normalEnd ? 0 : stoppedRunStatus();
+        return normalEnd ? exitCode(Exit::Done) : stoppedRunStatus();
     }
-    logEvent(releaseEvent("released " + mebibytesText(held) + " after " +
-                          seconds(steadyClock().nowMilliseconds() - start_)));
+    if (forIsOver()) outcome_.reason = "for";
+    logEvent(releaseEvent(
+        runSaid(IDS_RUN_RELEASED_AFTER, {mebibytesText(held), seconds(steadyClock().nowMilliseconds() - start_)}) +
+        heldWhole));
     return status;
 }
 
 int Hold::run() {
     const MemoryRoom room = readMemoryRoom();
     if (!room.known) {
-        logEvent(errorEvent("room-unreadable",
-                            "torvane-run: the memory room cannot be read (" + room.error + "), so nothing is held"));
-        failAllocation();
-        return exitCode(Exit::Failed);
+        return refuse("room-unreadable", "the memory room cannot be read (" + room.error + "), so nothing is held");
+    }
+    if (!room.cacheUnread.empty()) {
+        logEvent(errorEvent("cache-unread", "torvane-run: the group's page cache cannot be read (" + room.cacheUnread +
+                                                "), so none of it counts as room"));
     }
     return keeping_ ? keepAvailable(room) : holdFixed(room);
 }
 }  // namespace
 
-int runHold(const Options& options, BlockAllocator& allocator) {
-    Hold hold(options, allocator);
+int runHold(const Options& options, BlockAllocator& allocator, RunOutcome& outcome) {
+    Hold hold(options, allocator, outcome);
     return hold.run();
 }

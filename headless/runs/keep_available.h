@@ -10,7 +10,11 @@
 // 60 MiB on a 24 GiB machine. Takes and give-backs both close the distance
 // to the byte, so the room lands on the target after each step and only
 // the rest of the system can move it out: nothing to undo at the next
-// reading, no oscillation.
+// reading, no oscillation. Measured (bench row 10, tools/bench.sh): in a
+// 2 GiB group at this default's 16 MiB, with a competitor taking and
+// freeing 300 MiB, the room was in band in 300 of 300 samples 10 ms apart
+// while the competitor held still, and back in band 1 to 2.5 intervals
+// after each of its steps.
 std::uint64_t defaultKeepBand(std::uint64_t total);
 
 // Held memory is taken and given back in blocks of this size.

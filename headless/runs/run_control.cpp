@@ -39,6 +39,12 @@ int stoppedRunStatus() {
     return exitCode(Exit::Failed);
 }
 
+const char* stopReason() {
+    if (stopSignalled()) return "stop";
+    if (runTimedOut()) return "timeout";
+    return "error";
+}
+
 std::string stopCause() {
     if (stopSignalled()) return stopName(stopSignal());
     if (runTimedOut()) return "timeout";

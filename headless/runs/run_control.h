@@ -3,6 +3,7 @@
 // asks here between ticks; the recorder knows nothing of it.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // The run's deadline (--timeout): once passed, the run stops as at a stop,
@@ -25,3 +26,13 @@ bool outputMayWaitOn();
 // 1 for output lost; and the name the stop line gives its cause.
 int stoppedRunStatus();
 std::string stopCause();
+// The same as the end event's reason: "stop", "timeout" or "error".
+const char* stopReason();
+
+// How a run ended, for its end event: filled by the run as it goes.
+struct RunOutcome {
+    const char* reason = "done";        // done, for, command, timeout, stop, guard, error
+    bool reached = true;                // it held what was asked (a closed loop: kept its target)
+    std::optional<double> fullSeconds;  // a hold: how long it held its whole size
+    std::optional<double> inBand;       // a closed loop: its share of readings within the band
+};

@@ -23,6 +23,12 @@ struct MemoryFigures {
     const char* roomSource = nullptr;
     // The tightest group or job limit; kUnknown when there is none.
     std::uint64_t limitBytes = kUnknown;
+    // The room's total (the machine's memory, or the tightest limit), and
+    // where a limit sets the room, its level's usage and the page cache in
+    // it that counts as room.
+    std::uint64_t roomTotalBytes = kUnknown;
+    std::uint64_t usageBytes = kUnknown;
+    std::uint64_t reclaimableBytes = kUnknown;
 };
 
 // Read afresh on every call; a figure the system does not give stays kUnknown.
@@ -36,6 +42,9 @@ inline void addRoom(MemoryFigures& figures, const MemoryRoom& room) {
     if (room.availableSource != LimitSource::Host) figures.availableLimit = limitSourceName(room.availableSource);
     figures.roomSource = limitSourceName(room.availableSource);
     if (room.limit != UINT64_MAX) figures.limitBytes = room.limit;
+    figures.roomTotalBytes = room.total;
+    figures.usageBytes = room.usage;
+    figures.reclaimableBytes = room.reclaimable;
 }
 
 // The machine's name, for a run's report; empty when the system gives none.

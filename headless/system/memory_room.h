@@ -9,3 +9,10 @@
 
 // Read afresh on every call.
 MemoryRoom readMemoryRoom();
+
+// What may still be committed, for memory that is only committed (--lazy):
+// Linux under strict overcommit (mode 2) CommitLimit less Committed_AS,
+// otherwise all memory and all swap, MemTotal + SwapTotal (the kernel then
+// grants any one mapping up to that); Windows the commit the system has
+// left. 0 when it cannot be read: nothing is granted on a guess.
+std::uint64_t readCommitRoom();

@@ -78,7 +78,8 @@ TEST(CommandLine, UsageErrorsSayWhatWasWrongAndWhatIsRight) {
         {{"--grace", "\x1b]0;x\x07", "a.evk"}, "--grace: \"\\x1B]0;x\\x07\" is not a duration"},
         {{"a.evk", "b\xC2\x9B" "2J"}, "one script at a time: b\\xC2\\x9B2J is one too many"},
         {{"--hold", "12X"}, "--hold: \"12X\" is not a size; use a size such as"},
-        {{"--keep-available", "0%"}, "--keep-available: \"0%\" is not a size; use"},
+        {{"--keep-available", "0%"}, "--keep-available: \"0%\" is nothing; give a share above 0%"},
+        {{"--hold", "512"}, "--hold: \"512\" is 512 bytes? write 512B, or 512M"},
         {{"--hold", "1G", "--ramp", "256M"}, "--ramp: \"256M\" is not a ramp step; use"},
         {{"--hold", "1G", "--keep-available", "1G"}, "--hold and --keep-available: one at a time"},
         {{"--hold", "1G", "--for", "5s", "--", "sleep", "9"},
@@ -90,6 +91,9 @@ TEST(CommandLine, UsageErrorsSayWhatWasWrongAndWhatIsRight) {
         {{"--check", "--sample", "1s", "a.evk"}, "--check runs nothing, so there is nothing to sample or report"},
         {{"--workers", "0", "a.evk"}, "--workers: \"0\" is not a whole number from 1 to 256"},
         {{"--keep-available", "1G", "--interval", "5ms"}, "--interval: at least 10ms; e.g. 250ms"},
+        {{"hold", "128M"}, "\"hold\" is no script but an option's name: did you mean --hold 128M?"},
+        {{"keep-available", "1G", "--", "make"}, "\"keep-available\" is no script but an option's name: did you mean --keep-available 1G?"},
+        {{"--yes", "check", "a.evk"}, "\"check\" is no script but an option's name: did you mean --check?"},
         {{"--timeout", "soon", "a.evk"}, "--timeout: \"soon\" is not a duration"},
     };
     for (const auto& c : cases) {

@@ -201,6 +201,12 @@ TEST(LiveFigures, FollowTheRunsEventsAndCountersNeverDecrease) {
             last[name] = read.value(name);
         }
     }
+    // The room kept comes with the events once the level is set.
+    EXPECT_EQ(figures.targetRoom.load(), LiveFigures::kNone);
+    RunEvent keep = event(EventKind::Keep);
+    keep.targetRoom = 2ull << 30;
+    sink.take(keep);
+    EXPECT_EQ(figures.targetRoom.load(), 2ull << 30);
 }
 
 TEST(MetricsAddress, ReadsNumericAddressesAndPortsAndSaysWhatIsWrong) {

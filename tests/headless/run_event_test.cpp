@@ -31,6 +31,9 @@ RunEvent eventAt(EventKind kind, const std::string& code, const std::string& tex
     event.figures.availableLimit = "cgroup";
     event.figures.roomSource = "cgroup";
     event.figures.limitBytes = 1024 * kMiB;
+    event.figures.roomTotalBytes = 1024 * kMiB;
+    event.figures.usageBytes = 700 * kMiB;
+    event.figures.reclaimableBytes = 88 * kMiB;
     event.held = 0;
     return event;
 }
@@ -47,6 +50,13 @@ TEST(RunEventJson, GivesEachKindItsFields) {
     RunEvent unknown = eventAt(EventKind::Sample, "sample", "held 0.0MiB");
     unknown.figures = MemoryFigures{};
     unknown.held.reset();
+    RunEvent keptEnd = endEvent(0, "for", false);
+    keptEnd.time = status.time;
+    keptEnd.figures = status.figures;
+    keptEnd.held = 0;
+    keptEnd.targetRoom = 200 * kMiB;
+    keptEnd.heldMax = 300 * kMiB;
+    keptEnd.inBand = 0.75;
     RunEvent west = eventAt(EventKind::Popup, "script-text", "Information: <b>\x1B[31m");
     west.time.utcOffsetMinutes = -330;
 
@@ -59,20 +69,31 @@ TEST(RunEventJson, GivesEachKindItsFields) {
          {{"time", "2025-06-01T14:03:07.412+02:00"}, {"event", "status"}, {"code", "alloc-failed"},
           {"text", "Error: Allocation failed"}, {"line", 4}, {"keyword", "mallocate"}, {"requested", 64 * kMiB},
           {"held", 0}, {"resident", 3 * kMiB}, {"committed", 12 * kMiB}, {"room", 412 * kMiB},
-          {"limit", 1024 * kMiB}, {"limit_source", "cgroup"}}},
+          {"limit", 1024 * kMiB}, {"limit_source", "cgroup"},
+          {"target_room", nullptr}, {"room_total", 1024 * kMiB}, {"usage", 700 * kMiB}, {"reclaimable", 88 * kMiB}}},
         {"command end", end,
          {{"time", "2025-06-01T14:03:07.412+02:00"}, {"event", "command-end"}, {"code", "command-end"},
           {"text", "status 3 after 0.02 s"}, {"requested", nullptr}, {"held", 0}, {"resident", 3 * kMiB},
           {"committed", 12 * kMiB}, {"room", 412 * kMiB}, {"limit", 1024 * kMiB}, {"limit_source", "cgroup"},
+          {"target_room", nullptr}, {"room_total", 1024 * kMiB}, {"usage", 700 * kMiB}, {"reclaimable", 88 * kMiB},
           {"argv", {"sh", "-c", "exit 3"}}, {"status", 3}, {"seconds", 0.02}}},
         {"figures not known", unknown,
          {{"time", "2025-06-01T14:03:07.412+02:00"}, {"event", "sample"}, {"code", "sample"},
           {"text", "held 0.0MiB"}, {"requested", nullptr}, {"held", nullptr}, {"resident", nullptr},
-          {"committed", nullptr}, {"room", nullptr}, {"limit", nullptr}, {"limit_source", nullptr}}},
+          {"committed", nullptr}, {"room", nullptr}, {"limit", nullptr}, {"limit_source", nullptr},
+          {"target_room", nullptr}, {"room_total", nullptr}, {"usage", nullptr}, {"reclaimable", nullptr}}},
+        {"the end of a kept level", keptEnd,
+         {{"time", "2025-06-01T14:03:07.412+02:00"}, {"event", "end"}, {"code", "for"}, {"text", "status 0: for"},
+          {"requested", nullptr}, {"target_room", 200 * kMiB}, {"held", 0}, {"resident", 3 * kMiB},
+          {"committed", 12 * kMiB}, {"room", 412 * kMiB}, {"limit", 1024 * kMiB}, {"limit_source", "cgroup"},
+          {"room_total", 1024 * kMiB}, {"usage", 700 * kMiB}, {"reclaimable", 88 * kMiB}, {"status", 0},
+          {"reason", "for"}, {"reached", false}, {"held_max", 300 * kMiB}, {"full_seconds", nullptr},
+          {"in_band", 0.75}}},
         {"negative offset, control in the text", west,
          {{"time", "2025-06-01T14:03:07.412-05:30"}, {"event", "popup"}, {"code", "script-text"},
           {"text", "Information: <b>\\x1B[31m"}, {"requested", nullptr}, {"held", 0}, {"resident", 3 * kMiB},
-          {"committed", 12 * kMiB}, {"room", 412 * kMiB}, {"limit", 1024 * kMiB}, {"limit_source", "cgroup"}}},
+          {"committed", 12 * kMiB}, {"room", 412 * kMiB}, {"limit", 1024 * kMiB}, {"limit_source", "cgroup"},
+          {"target_room", nullptr}, {"room_total", 1024 * kMiB}, {"usage", 700 * kMiB}, {"reclaimable", 88 * kMiB}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -249,6 +270,31 @@ TEST(RunReport, ScalesToTheRunWhenTheRoomDwarfsIt) {
         const std::string html = reportHtml(ReportHeader{"host", {"torvane-run"}, 0, 1.0, "-"}, recorder);
         EXPECT_EQ(html.find("stroke=\"#2ca02c\"") != std::string::npos, c.roomDrawn);
         EXPECT_EQ(html.find("room (above the chart; lowest 23552.0MiB)") != std::string::npos, !c.roomDrawn);
+    }
+}
+
+// A kept level is drawn against its room, with its target and band, even
+// where the room dwarfs what is held.
+TEST(RunReport, DrawsAKeptLevelsTargetAndBand) {
+    for (bool kept : {true, false}) {
+        SCOPED_TRACE(kept);
+        RunRecorder recorder;
+        for (double at : {0.0, 0.5, 1.0}) {
+            RunEvent sample = eventAt(EventKind::Sample, "sample", "held", at);
+            sample.held = 64 * kMiB;
+            sample.figures.availableBytes = 23 * 1024 * kMiB;
+            if (kept) {
+                sample.targetRoom = 23 * 1024 * kMiB;
+                sample.band = 60 * kMiB;
+            }
+            recorder.add(sample);
+        }
+        const std::string html = reportHtml(ReportHeader{"host", {"torvane-run"}, 0, 1.0, "-"}, recorder);
+        EXPECT_EQ(html.find("<polygon class=\"band\"") != std::string::npos, kept);
+        EXPECT_EQ(html.find("stroke=\"#17becf\"") != std::string::npos, kept) << "the target's line";
+        EXPECT_EQ(html.find("stroke=\"#2ca02c\"") != std::string::npos, kept) << "the room on the chart";
+        // The held line comes last, drawn over the others.
+        EXPECT_GT(html.rfind("stroke=\"#d62728\""), html.rfind("stroke=\"#1f77b4\""));
     }
 }
 

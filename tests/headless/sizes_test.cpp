@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
+
+#include "headless/memory/room_checked_allocator.h"
 
 namespace {
 constexpr std::uint64_t kKiB = 1ull << 10;
@@ -20,7 +23,7 @@ TEST(Sizes, ReadsBytesPercentagesAndAllBut) {
         std::uint64_t bytes = 0;
         double percent = 0;
     } cases[] = {
-        {"4096", Kind::Bytes, 4096},
+        {"1048576", Kind::Bytes, kMiB},  // a bare number is bytes from 1 MiB up
         {"4096b", Kind::Bytes, 4096},
         {"300K", Kind::Bytes, 300 * kKiB},
         {"512M", Kind::Bytes, 512 * kMiB},
@@ -43,12 +46,17 @@ TEST(Sizes, ReadsBytesPercentagesAndAllBut) {
         {"all-2G", Kind::AllBut, 2 * kGiB},
         {"ALL-512m", Kind::AllBut, 512 * kMiB},
         {"all-0", Kind::AllBut, 0},
-        // Refused: empty, zero, signed, spaced, unknown or doubled units,
-        // junk, lone or doubled points, out-of-range percentages, overflow.
+        // Nothing, as a baseline hold around a command.
+        {"0", Kind::Bytes, 0},
+        {"0M", Kind::Bytes, 0},
+        {"0.0001b", Kind::Bytes, 0},
+        // Refused: bare numbers under 1 MiB, empty, signed, spaced, unknown
+        // or doubled units, junk, lone or doubled points, out-of-range
+        // percentages, overflow.
+        {"4096", std::nullopt},
+        {"512", std::nullopt},
+        {"1048575", std::nullopt},
         {"", std::nullopt},
-        {"0", std::nullopt},
-        {"0M", std::nullopt},
-        {"0.0001b", std::nullopt},
         {"-1G", std::nullopt},
         {"+1G", std::nullopt},
         {" 1G", std::nullopt},
@@ -112,21 +120,49 @@ TEST(Sizes, ResolveAgainstTheRoomNow) {
     } cases[] = {
         {"bytes ignore the room", "3G", roomOf(1 * kGiB, 2 * kGiB), 3 * kGiB},
         {"a share of the total, not of what is available", "50%", roomOf(1 * kGiB, 8 * kGiB), 4 * kGiB},
-        {"100% is the whole total", "100%", roomOf(1 * kGiB, 8 * kGiB), 8 * kGiB},
-        {"rounded down to whole pages", "33%", roomOf(0, 100 * 4096), 33 * 4096},
-        {"under a page is nothing", "1%", roomOf(0, 4096 * 99), 0},
-        {"exact at a page boundary, where a double would fall short", "10.1%", roomOf(0, 1000 * 4096), 101 * 4096},
+        {"100% is the whole total less the margin", "100%", roomOf(1 * kGiB, 8 * kGiB), 8 * kGiB - kRoomMargin},
+        {"a share never takes the margin", "99.9%", roomOf(1 * kGiB, 8 * kGiB), 8 * kGiB - kRoomMargin},
+        {"rounded down to whole pages", "33%", roomOf(0, 100 * 4096 * 1000 + 4096 * 99), 33 * 4096 * 1000 + 4096 * 32},
+        {"exact at a page boundary, where a double would fall short", "10.1%", roomOf(0, std::uint64_t{1000} * 4096 * 1000),
+         std::uint64_t{101} * 4096 * 1000},
         {"a share of a total near the bound", "50%", roomOf(0, kMaxSizeBytes), kMaxSizeBytes / 2},
-        {"all but: what is available now less what is left", "all-1G", roomOf(3 * kGiB, 8 * kGiB), 2 * kGiB},
+        {"all but: what fits what is available now less what is left", "all-1G", roomOf(3 * kGiB, 8 * kGiB),
+         mostResidentIn(2 * kGiB) / 4096 * 4096},
         {"all but more than is available", "all-4G", roomOf(3 * kGiB, 8 * kGiB), 0},
         {"all but exactly what is available", "all-3G", roomOf(3 * kGiB, 8 * kGiB), 0},
-        {"all but nothing", "all-0", roomOf(3 * kGiB, 8 * kGiB), 3 * kGiB},
+        {"all but less than the margin past what is left", "all-3G", roomOf(3 * kGiB + kRoomMargin, 8 * kGiB), 0},
+        {"all but nothing", "all-0", roomOf(3 * kGiB, 8 * kGiB), mostResidentIn(3 * kGiB) / 4096 * 4096},
     };
     for (const auto& c : cases) {
         const std::optional<SizeRequest> request = parseSize(c.text);
         ASSERT_TRUE(request) << c.what;
         EXPECT_EQ(resolveSize(*request, c.room), c.bytes) << c.what;
     }
+}
+
+// A size a person could mean otherwise is refused with the fix in words.
+TEST(Sizes, RefusalsNameTheFix) {
+    const struct {
+        const char* text;
+        SizeUse use;
+        const char* error;
+    } cases[] = {
+        {"512", SizeUse::Hold, "\"512\" is 512 bytes? write 512B, or 512M"},
+        {"101%", SizeUse::Hold, "\"101%\" is over 100%"},
+        {"0%", SizeUse::Hold, "\"0%\" is nothing"},
+        {"12X", SizeUse::Hold, "\"12X\" is not a size; use a size such as 512M"},
+        {"0", SizeUse::Amount, "\"0\" is nothing; give a size above 0"},
+        {"0M", SizeUse::Amount, "\"0M\" is nothing"},
+        {"all-1G", SizeUse::Amount, "\"all-1G\" is not an amount"},
+        {"4611686018427387905", SizeUse::Hold, "is over the largest size"},
+    };
+    for (const auto& c : cases) {
+        const SizeReading read = readSize(c.text, c.use);
+        EXPECT_FALSE(read.request) << c.text;
+        EXPECT_NE(read.error.find(c.error), std::string::npos) << c.text << ": " << read.error;
+    }
+    EXPECT_TRUE(readSize("1%", SizeUse::Amount).request);
+    EXPECT_TRUE(readSize("64M", SizeUse::Amount).request);
 }
 
 TEST(Sizes, ReadsRampSteps) {
@@ -138,7 +174,8 @@ TEST(Sizes, ReadsRampSteps) {
         {"256M/5s", 256 * kMiB, 5000},
         {"1G/500ms", kGiB, 500},
         {"1.5g/1.5S", 3 * kGiB / 2, 1500},
-        {"4096/1", 4096, 1000},
+        {"4096b/1", 4096, 1000},
+        {"4096/1", std::nullopt},
         {"64MiB/2m", 64 * kMiB, 120000},
         {"", std::nullopt},
         {"256M", std::nullopt},

@@ -1,9 +1,12 @@
 // The portable string table and the one-line form of texts.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <vector>
 
 #include "headless/record/one_line.h"
+#include "headless/record/run_texts.h"
 #include "headless/record/text_line.h"
 #include "shell/resource_ids.h"
 #include "shell/string_table.h"
@@ -89,4 +92,49 @@ TEST(LogLine, PutsTimeAndFiguresBeforeTheEvent) {
     EXPECT_EQ(textLine(pause), "2025-06-01 04:03:07.012  rss=3.1MiB  commit=?  avail=0.0MiB  status   Pause");
 }
 
+}  // namespace
+
+namespace {
+TEST(RunTexts, FillsPlacesInOrder) {
+    const struct {
+        const char* pattern;
+        std::vector<std::string> parts;
+        const char* text;
+    } cases[] = {
+        {"reached {1} in {2}", {"64.0MiB", "0.10 s"}, "reached 64.0MiB in 0.10 s"},
+        {"{2}で{1}に達しました", {"64.0MiB", "0.10 s"}, "0.10 sで64.0MiBに達しました"},
+        {"{1} and {1}", {"x"}, "x and x"},
+        {"a place with no part stays: {3}", {"x"}, "a place with no part stays: {3}"},
+        {"{braces} and {0} are no places", {"x"}, "{braces} and {0} are no places"},
+        {"a part holding {1} is not read again", {"{2}", "y"}, "a part holding {2} is not read again"},
+    };
+    for (const auto& c : cases) {
+        std::string text;
+        switch (c.parts.size()) {
+        case 1: text = fillPlaces(c.pattern, {c.parts[0]}); break;
+        default: text = fillPlaces(c.pattern, {c.parts[0], c.parts[1]}); break;
+        }
+        EXPECT_EQ(text, c.text) << c.pattern;
+    }
+}
+
+// Every text of torvane-run's own has its Japanese, with the same places.
+TEST(RunTexts, EachHasBothLanguagesWithTheSamePlaces) {
+    const auto places = [](const std::string& text) {
+        std::multiset<std::string> found;
+        for (std::size_t at = text.find('{'); at != std::string::npos; at = text.find('{', at + 1)) {
+            if (at + 2 < text.size() && text[at + 2] == '}') found.insert(text.substr(at, 3));
+        }
+        return found;
+    };
+    int rows = 0;
+    for (int id = IDS_RUN_FIRST + 1; *tableText(id, TextLanguage::English); ++id, ++rows) {
+        const std::string english = tableText(id, TextLanguage::English);
+        const std::string japanese = tableText(id, TextLanguage::Japanese);
+        EXPECT_FALSE(japanese.empty()) << english;
+        EXPECT_NE(japanese, english) << english;
+        EXPECT_EQ(places(japanese), places(english)) << english << " / " << japanese;
+    }
+    EXPECT_GT(rows, 20);
+}
 }  // namespace

@@ -16,32 +16,12 @@
 #include <thread>
 
 #include "child_process.h"
+#include "json_output.h"
 #include "run_output.h"
 
 extern char** environ;
 
 namespace {
-std::vector<nlohmann::json> jsonEvents(const std::string& output) {
-    std::vector<nlohmann::json> objects;
-    std::istringstream in(output);
-    for (std::string line; std::getline(in, line);) {
-        try {
-            objects.push_back(nlohmann::json::parse(line));
-        } catch (const nlohmann::json::parse_error& e) {
-            ADD_FAILURE() << "not a JSON line: " << line << " (" << e.what() << ")";
-        }
-    }
-    return objects;
-}
-
-std::vector<nlohmann::json> ofEvent(const std::vector<nlohmann::json>& objects, const char* event) {
-    std::vector<nlohmann::json> found;
-    for (const auto& object : objects) {
-        if (object.value("event", "") == event) found.push_back(object);
-    }
-    return found;
-}
-
 std::string fileText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -81,9 +61,17 @@ TEST(Timeline, JsonNamesAndCodesAreTheSameInEveryLanguage) {
         EXPECT_EQ((*pause)["held"], 8 << 20);
         EXPECT_EQ((*pause)["line"], 4);
         EXPECT_EQ((*pause)["keyword"], "sleep");
-        EXPECT_EQ(objects.back()["event"], "error");
-        EXPECT_EQ(objects.back()["code"], "cannot-free");
-        EXPECT_EQ(objects.back()["held"], 0);
+        const auto& failed = objects[objects.size() - 2];
+        EXPECT_EQ(failed["event"], "error");
+        EXPECT_EQ(failed["code"], "cannot-free");
+        EXPECT_EQ(failed["held"], 0);
+        // One end event ends every run: its status, why, and whether it did what was asked.
+        const auto& end = objects.back();
+        EXPECT_EQ(end["event"], "end");
+        EXPECT_EQ(end["status"], 1);
+        EXPECT_EQ(end["reason"], "error");
+        EXPECT_EQ(end["reached"], false);
+        EXPECT_EQ(end["held_max"], 8 << 20);
     }
     EXPECT_EQ(namesByLanguage[0], namesByLanguage[1]);
     EXPECT_NE(texts[0], texts[1]);

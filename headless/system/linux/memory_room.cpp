@@ -1,5 +1,6 @@
 // The memory room from Linux's real files.
 #include "headless/system/memory_room.h"
+#include "headless/memory/proc_fields.h"
 
 #include <cerrno>
 #include <cstring>
@@ -45,4 +46,17 @@ private:
 MemoryRoom readMemoryRoom() {
     RealFiles files;
     return linuxMemoryRoom(files);
+}
+
+std::uint64_t readCommitRoom() {
+    const std::string meminfo = readProcFile("/proc/meminfo");
+    if (readProcFile("/proc/sys/vm/overcommit_memory").rfind('2', 0) == 0) {
+        const auto limit = procField(meminfo, "CommitLimit");
+        const auto committed = procField(meminfo, "Committed_AS");
+        if (!limit || !committed) return 0;
+        return *limit > *committed ? *limit - *committed : 0;
+    }
+    const auto total = procField(meminfo, "MemTotal");
+    if (!total) return 0;
+    return *total + procField(meminfo, "SwapTotal").value_or(0);
 }

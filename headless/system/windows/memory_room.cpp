@@ -91,3 +91,9 @@ MemoryRoom readMemoryRoom() {
     room.known = true;
     return room;
 }
+
+std::uint64_t readCommitRoom() {
+    MEMORYSTATUSEX status = {};
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status) ? status.ullAvailPageFile : 0;
+}
