@@ -22,3 +22,4 @@ endfunction()
 
 torvane_header_library(CLI CLI.hpp libcli11-dev)
 torvane_header_library(nlohmann json.hpp nlohmann-json3-dev)
+torvane_header_library(boost beast.hpp libboost-dev)

@@ -4,6 +4,9 @@
 #include "headless/cli/exit_status.h"
 #include "headless/cli/options.h"
 #include "headless/memory/room_checked_allocator.h"
+#include "headless/metrics/live_figures.h"
+#include "headless/metrics/metrics_endpoint.h"
+#include "headless/metrics/metrics_file.h"
 #include "headless/record/json_line.h"
 #include "headless/record/local_time.h"
 #include "headless/record/report_file.h"
@@ -77,6 +80,41 @@ int startReport(const Options& options, const std::string& shown, ReportFile& re
                         TextForm::Bare));
     return exitCode(Exit::Failed);
 }
+
+// The metrics file's path, as the report's: 2 when the command line can
+// never work.
+int checkMetricsFilePath(const Options& options, const std::string& shown) {
+    const bool isReport = !options.report.empty() &&
+                          (options.report == options.metricsFile || sameFile(options.report, options.metricsFile));
+    const std::string fault = metricsFilePathFault(
+        options.metricsFile, pathFacts(options.metricsFile),
+        options.mode == RunMode::Script && sameFile(options.metricsFile, options.script),
+        isStandardStream(options.metricsFile), isReport);
+    if (fault.empty()) return 0;
+    logEvent(errorEvent("metrics-file-refused", "torvane-run: --metrics-file " + shown + ": " + fromScript(fault),
+                        TextForm::Bare));
+    return exitCode(Exit::Usage);
+}
+
+// Its first version, before anything is taken: 1 when it cannot be written.
+int startMetricsFile(const std::string& shown, MetricsFile& file) {
+    std::string why;
+    if (file.start(why)) return 0;
+    logEvent(errorEvent("metrics-file-unwritable",
+                        "torvane-run: --metrics-file: cannot write " + shown + ": " + why +
+                            "; give a path in a folder that exists and can be written",
+                        TextForm::Bare));
+    return exitCode(Exit::Failed);
+}
+
+// The endpoint, listening before anything is taken: 1 when it cannot.
+int startEndpoint(const Options& options, MetricsEndpoint& endpoint, MetricsEndpoint::Body body) {
+    std::string why;
+    if (endpoint.open(*options.metrics, why) && endpoint.start(std::move(body), why)) return 0;
+    logEvent(errorEvent("metrics-unavailable", "torvane-run: --metrics " + shownAddress(*options.metrics) + ": " + why,
+                        TextForm::Bare));
+    return exitCode(Exit::Failed);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -136,14 +174,54 @@ int main(int argc, char** argv) {
         // Without --sample, the chart still needs points during long waits.
         if (!sampling) sampling = kReportSampleMilliseconds;
     }
+    // The live figures (--metrics, --metrics-file): what the events say,
+    // the allocator's count and the system's figures at each reading.
+    LiveFiguresSink liveSink(liveFigures());
+    sinks.push_back(&liveSink);
+    const auto readFigures = [&allocator, &options] {
+        return readFiguresNow(liveFigures(), allocator.held(), options.mode);
+    };
+    const std::string metricsFileShown = fromScript(options.metricsFile);
+    std::optional<MetricsFile> metricsFile;
+    if (!options.metricsFile.empty()) {
+        metricsFile.emplace(
+            readFigures, options.sampleMilliseconds ? static_cast<double>(*options.sampleMilliseconds) / 1000.0 : 1.0,
+            [&options](const std::string& text, Durability durability, std::string& why) {
+                // 0644: the collector often runs as a user of its own.
+                return replaceFile(options.metricsFile, text, durability, 0644u, why);
+            },
+            [&metricsFileShown](const std::string& why) {
+                logEvent(errorEvent("metrics-file-not-updated", "torvane-run: --metrics-file: cannot update " +
+                                                                    metricsFileShown + ": " + why +
+                                                                    "; it keeps its last figures, and the run goes on"));
+            });
+        sinks.push_back(&*metricsFile);
+        // A sample a second without --sample, for the file's rewrites.
+        if (!options.sampleMilliseconds) sampling = 1000;
+    }
     setUpRunLog({sinks, sampling, [&allocator] { return allocator.held(); },
                  [&allocator, &options]() -> std::optional<std::uint64_t> {
                      // A level kept has no size asked for; its target is the event's target_room.
                      if (options.mode == RunMode::KeepAvailable) return std::nullopt;
                      return allocator.lastAsked();
                  }});
+    if (metricsFile) {
+        if (const int refused = checkMetricsFilePath(options, metricsFileShown)) return refused;
+    }
+    MetricsEndpoint endpoint;
+    if (options.metrics) {
+        const auto body = [readFigures] { return expositionText(metricFamilies(readFigures())); };
+        if (const int refused = startEndpoint(options, endpoint, body)) return refused;
+    }
     if (report) {
         if (const int refused = startReport(options, reportShown, *report)) return refused;
+    }
+    if (metricsFile) {
+        if (const int refused = startMetricsFile(metricsFileShown, *metricsFile)) {
+            std::string why;
+            if (report) report->finish(refused, runSeconds(), why);
+            return refused;
+        }
     }
 #ifndef _WIN32
     if (options.oomScoreAdjust) {
@@ -171,6 +249,17 @@ int main(int argc, char** argv) {
     end.fullSeconds = outcome.fullSeconds;
     end.inBand = outcome.inBand;
     logEvent(std::move(end));
+    endpoint.stop();
+    if (metricsFile) {
+        std::string why;
+        if (!metricsFile->finish(status, why)) {
+            logEvent(errorEvent("metrics-file-unwritable",
+                                "torvane-run: --metrics-file: cannot write " + metricsFileShown + ": " + why +
+                                    "; the file there has the last figures written during the run",
+                                TextForm::Bare));
+            if (status == 0) status = exitCode(Exit::Failed);
+        }
+    }
     if (report) {
         std::string why;
         if (!report->finish(status, runSeconds(), why)) {

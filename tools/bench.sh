@@ -57,7 +57,7 @@ ensure_packages
 say "building"
 quiet cmake -S . -B build/bench-native -DCMAKE_BUILD_TYPE=Release
 quiet cmake --build build/bench-native -j2 --target bench_native bench_peer bench_make_script bench_reader_rss \
-    bench_native_take bench_hold_keep torvane-run
+    bench_native_take bench_hold_keep bench_metrics torvane-run
 quiet cmake -S . -B build/bench-win -DCMAKE_TOOLCHAIN_FILE="$TORVANE_ROOT/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release
 quiet cmake --build build/bench-win -j2 --target torvane torvane-run bench_fill bench_peer bench_timer_load bench_take bench_alloc_test \
     bench_startup bench_minimal_window bench_minimal_window_imports bench_minimal_window_panel
@@ -89,6 +89,11 @@ say "taking blocks (native)"
 say "torvane-run --hold and --keep-available (about 90 s)"
 "$NATIVE/bench_hold_keep" "$TORVANE_ROOT/build/bench-native/torvane-run" 8 3 5 >>"$RUN/native.tsv" \
     2>"$RUN/keep.log" || echo "NOTE	hold.take	bench_hold_keep exited with $?" >>"$RUN/native.tsv"
+
+# The access load with its metrics endpoint scraped every 100 ms, against
+# the same passes without an endpoint.
+say "access load beside a scraped --metrics (about 35 s)"
+"$NATIVE/bench_metrics" 16 1 >>"$RUN/native.tsv" || echo "NOTE	metrics.scrape	bench_metrics exited with $?" >>"$RUN/native.tsv"
 
 say "script reader's peak memory"
 "$NATIVE/bench_make_script" "$BIG" 1000

@@ -3,7 +3,7 @@
 # Sourced, not run.
 
 TORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-TORVANE_PACKAGES="cmake make g++ python3 g++-mingw-w64-x86-64 wine wine64 xvfb xauth libgtest-dev fonts-ipafont locales clang libfuzzer-14-dev libcli11-dev nlohmann-json3-dev podman runc zip file binutils nodejs chromium"
+TORVANE_PACKAGES="cmake make g++ python3 g++-mingw-w64-x86-64 wine wine64 xvfb xauth libgtest-dev fonts-ipafont locales clang libfuzzer-14-dev libcli11-dev nlohmann-json3-dev podman runc zip file binutils nodejs chromium libboost-dev prometheus prometheus-node-exporter catatonit python3-yaml"
 
 missing_packages() {
     local missing=""
@@ -11,6 +11,26 @@ missing_packages() {
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
     done
     echo "$missing"
+}
+
+# Debian's prometheus and prometheus-node-exporter start a service on
+# install where the init system allows it, listening on every address; the
+# tests start their own on 127.0.0.1 only, so the services installed here are
+# stopped and kept from starting at boot.
+stop_installed_services() {
+    local p service
+    for p in "$@"; do
+        case "$p" in
+            prometheus | prometheus-node-exporter) service=$p ;;
+            *) continue ;;
+        esac
+        if [ -d /run/systemd/system ]; then
+            systemctl disable --now "$service" >/dev/null 2>&1 || true
+        elif [ -x "/etc/init.d/$service" ]; then
+            "/etc/init.d/$service" stop >/dev/null 2>&1 || true
+            update-rc.d "$service" disable >/dev/null 2>&1 || true
+        fi
+    done
 }
 
 ensure_packages() {
@@ -21,6 +41,7 @@ ensure_packages() {
             echo "Installing:$missing"
             apt-get update -q >/dev/null
             DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing >/dev/null
+            stop_installed_services $missing
         else
             echo "Missing packages. Run:"
             echo "  sudo apt-get install -y$missing"

@@ -7,12 +7,12 @@ const ExitStatusRow kExitStatuses[] = {
      "a command"},
     {Exit::Failed, 1, "1", "failed", kScriptRun | kHoldRun,
      "the script could not be read, stopped on an error, the memory\n"
-     "could not be had, or the output or the --report file could not be\n"
-     "written"},
+     "could not be had, the output, the --report or the --metrics-file\n"
+     "file could not be written, or the --metrics port could not be had"},
     {Exit::Usage, 2, "2", "usage", kScriptRun | kHoldRun,
-     "usage error (a --report path that is a folder, a FIFO, a device or\n"
-     "the script included), or the confirmation was refused or could\n"
-     "not be asked"},
+     "usage error (a --report or --metrics-file path that is a folder, a\n"
+     "FIFO, a device or the script included), or the confirmation was\n"
+     "refused or could not be asked"},
     // 124 as the common timeout command has it.
     {Exit::TimedOut, 124, "124", "timeout", kScriptRun | kHoldRun, "--timeout ended the run"},
     {Exit::NotStarted, 127, "127", "not-started", kHoldRun, "a hold's command could not be started"},

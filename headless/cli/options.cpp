@@ -8,6 +8,7 @@
 
 #include "headless/cli/durations.h"
 #include "headless/cli/exit_status.h"
+#include "headless/cli/metrics_address.h"
 #include "headless/cli/sizes.h"
 #include "headless/record/one_line.h"
 #include "headless/record/run_event.h"
@@ -285,6 +286,29 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
                     "A name that starts with '-': --report=-name",
                     "run.html"),
          kInRuns, kNothingToRecord);
+    // The live figures for Prometheus: an endpoint and a textfile.
+    goes(app.add_option_function<std::string>(
+                "--metrics",
+                [&options](const std::string& value) {
+                    std::string why;
+                    options.metrics = parseMetricsAddress(value, why);
+                },
+                "serve the live figures at http://[HOST:]PORT/metrics\nfor Prometheus (HOST numeric, default "
+                "127.0.0.1;\n0.0.0.0:PORT for every address, [::1]:PORT for IPv6)")
+             ->type_name("[HOST:]PORT")
+             ->take_last()
+             ->check(CLI::Validator(
+                 [](std::string& value) {
+                     std::string why;
+                     return parseMetricsAddress(value, why) ? std::string() : why;
+                 },
+                 "")),
+         kInRuns, "--check runs nothing, so there are no figures to serve; leave out --metrics");
+    goes(pathOption(app, table, "--metrics-file", options.metricsFile,
+                    "keep the live figures in FILE (ending in .prom) for a\nnode exporter's textfile collector: "
+                    "replaced whole\nevery --sample or every second, and at the end with\nthe exit status",
+                    "torvane.prom"),
+         kInRuns, "--check runs nothing, so there are no figures to write; leave out --metrics-file");
     app.add_option("--workers", options.workers,
                    "threads that share each access-load pass, each writing\nits own part (default 1); auto: "
                    "the processors the\nrun may use, at most " + std::to_string(kAutoWorkersCap))

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "headless/cli/metrics_address.h"
 #include "headless/cli/sizes.h"
 
 // A script, or memory held without one (--hold, --keep-available).
@@ -28,6 +29,8 @@ struct Options {
     std::optional<std::uint64_t> timeoutMilliseconds;  // the whole run ends there (124)
     unsigned workers = 1;  // threads that share each access-load pass
     std::optional<int> oomScoreAdjust;  // Linux: the process's OOM score adjustment
+    std::optional<MetricsAddress> metrics;  // --metrics: where GET /metrics is served
+    std::string metricsFile;                // --metrics-file: the textfile kept up to date
 
     // Hold and keep-available.
     SizeRequest size;                  // what to hold, or the room to leave

@@ -45,7 +45,7 @@ void* RoomCheckedAllocator::counted(void* key, std::uint64_t bytes) {
         entry->second = bytes;
     }
     held_ += bytes;
-    heldMax_ = std::max(heldMax_, held_);
+    heldMax_ = std::max(heldMax_, held_.load(std::memory_order_relaxed));
     return key;
 }
 

@@ -4,6 +4,7 @@
 // block that is to be resident and does not fit the room is refused before
 // the system is asked, and fails as any refused allocation does.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -58,8 +59,9 @@ public:
     std::uint64_t commitLimit() override;
 
     // What the run holds now: every block taken and not yet given back
-    // (the script's block, a hold's chunks).
-    std::uint64_t held() const { return held_; }
+    // (the script's block, a hold's chunks). Changed by the run's thread
+    // only; read from any (the metrics endpoint's).
+    std::uint64_t held() const { return held_.load(std::memory_order_relaxed); }
     // The most it held at once.
     std::uint64_t heldMax() const { return heldMax_; }
     // The size last asked for while blocks are held or since the last ask
@@ -78,7 +80,7 @@ private:
     // Block (normal mode) or heap (physical mode) to its size: every block
     // passes here, so the count needs nothing of the load engine's.
     std::map<void*, std::uint64_t> sizes_;
-    std::uint64_t held_ = 0;
+    std::atomic<std::uint64_t> held_{0};
     std::uint64_t heldMax_ = 0;
     std::optional<std::uint64_t> lastAsked_;
 };

@@ -31,13 +31,18 @@ bool endsInSeparator(const std::string& path) {
 }  // namespace
 
 std::string reportPathFault(const std::string& path, const PathFacts& facts, ReportClash clash) {
-    constexpr char kGiveFile[] = "give the path of a file to write, e.g. --report run.html";
+    return pathFault(path, facts, clash, PathUse{"--report", "run.html", "the report"});
+}
+
+std::string pathFault(const std::string& path, const PathFacts& facts, ReportClash clash, const PathUse& use) {
+    const std::string example = std::string(use.option) + " " + use.example;
+    const std::string giveFile = "give the path of a file to write, e.g. " + example;
     switch (clash) {
     case ReportClash::Script:
-        return "it is the script being run; the report would replace it. Give the report a name of its own, e.g. "
-               "--report run.html";
+        return std::string("it is the script being run; ") + use.noun + " would replace it. Give " + use.noun +
+               " a name of its own, e.g. " + example;
     case ReportClash::StandardStream:
-        return std::string("it is where this run's own input or lines go (as /dev/stdout is); ") + kGiveFile;
+        return "it is where this run's own input or lines go (as /dev/stdout is); " + giveFile;
     case ReportClash::None: break;
     }
     if (endsInSeparator(path) || facts.kind == PathKind::Folder || facts.leadsTo == PathKind::Folder) {
@@ -46,8 +51,8 @@ std::string reportPathFault(const std::string& path, const PathFacts& facts, Rep
 #else
         const char separator = '/';
 #endif
-        return std::string("it is a folder; give a file's path in it, e.g. --report ") +
-               (endsInSeparator(path) ? path : path + separator) + "run.html";
+        return std::string("it is a folder; give a file's path in it, e.g. ") + use.option + " " +
+               (endsInSeparator(path) ? path : path + separator) + use.example;
     }
     // Written once the run has ended, a FIFO would wait for a reader after
     // --timeout no longer applies; a device is no page to keep. A link to
@@ -55,8 +60,8 @@ std::string reportPathFault(const std::string& path, const PathFacts& facts, Rep
     // made it.
     for (PathKind kind : {facts.kind, facts.leadsTo}) {
         if (const char* words = unwritableKind(kind)) {
-            return std::string(kind == facts.kind ? "it is " : "it leads to ") + words +
-                   ", which a report cannot replace; " + kGiveFile;
+            return std::string(kind == facts.kind ? "it is " : "it leads to ") + words + ", which " + use.noun +
+                   " cannot replace; " + giveFile;
         }
     }
     return {};

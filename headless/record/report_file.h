@@ -29,6 +29,15 @@ enum class ReportClash {
 // first page to find.
 std::string reportPathFault(const std::string& path, const PathFacts& facts, ReportClash clash);
 
+// The same rules for another file kept up to date through replaceFile: its
+// option and an example name for the messages, and what it is called there.
+struct PathUse {
+    const char* option;   // "--report"
+    const char* example;  // "run.html"
+    const char* noun;     // "the report"
+};
+std::string pathFault(const std::string& path, const PathFacts& facts, ReportClash clash, const PathUse& use);
+
 class ReportFile final : public EventSink {
 public:
     // Writes a whole page: the first and the last to the disk, the updates

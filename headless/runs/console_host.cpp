@@ -7,6 +7,7 @@
 #include "headless/record/run_log.h"
 #include "headless/record/run_texts.h"
 #include "headless/runs/command_wait.h"
+#include "headless/metrics/live_figures.h"
 #include "headless/runs/parallel_fill.h"
 #include "headless/runs/run_control.h"
 #include "headless/system/console_text.h"
@@ -89,7 +90,13 @@ void ConsoleHost::tick() {
     reapOrphans();  // what a command left behind ends during later lines too
     sampleIfDue();
     if (!options_.accessLoad) return;
-    accessLoadIfHeld(load_, access_, fillWithWorkers(options_.workers));
+    std::uint64_t written = 0;
+    const auto fill = fillWithWorkers(options_.workers);
+    if (accessLoadIfHeld(load_, access_, [&](unsigned char* start, std::uint64_t bytes, unsigned char value) {
+            fill(start, bytes, value);
+            written += bytes;
+        }))
+        countAccessPass(written);
 }
 
 WaitEnd ConsoleHost::wait(Awaited& awaited, const WaitRules& rules) {

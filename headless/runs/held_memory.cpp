@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "headless/metrics/live_figures.h"
+
 HeldMemory::HeldMemory(BlockAllocator& allocator, bool resident, std::uint64_t chunk)
     : allocator_(allocator), mode_(resident ? 1 : 0), chunk_(chunk) {}
 
@@ -42,4 +44,5 @@ std::uint64_t HeldMemory::shrinkExactly(std::uint64_t bytes) {
 void HeldMemory::fillAll(const std::function<void(unsigned char*, std::uint64_t, unsigned char)>& fill,
                          unsigned char value) {
     for (Chunk& chunk : chunks_) fill(chunk.block.block, chunk.bytes, value);
+    if (held_ > 0) countAccessPass(held_);
 }

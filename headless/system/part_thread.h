@@ -18,6 +18,11 @@ struct PartSignal;
 // it unpinned); -1: anywhere.
 PartThread* startPartThread(void (*run)(void*), void* context, int cpu);
 
+// A thread for a service beside the run (the metrics endpoint): the
+// system's usual stack, and on Linux every signal blocked, so that the stop
+// signals reach the main thread only. nullptr when none can be started.
+PartThread* startBackgroundThread(void (*run)(void*), void* context);
+
 // Waits for the thread to end and frees it.
 void joinPartThread(PartThread* thread);
 

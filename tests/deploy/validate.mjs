@@ -1,5 +1,7 @@
 // Checks deploy/kubernetes against the Kubernetes API schemas that
-// kubernetes-models carries, then checks that the same checks refuse copies
+// kubernetes-models carries (and its subfolders' resources of the Prometheus
+// Operator against @kubernetes-models/prometheus-operator, the operator's
+// published CRD schemas), then checks that the same checks refuse copies
 // with a deliberate mistake.
 //
 //   node validate.mjs MANIFEST_FOLDER VERSION
@@ -11,15 +13,19 @@
 // then report an error at that field's path. A field the schemas do not
 // constrain there is one they do not know.
 import { readFileSync, readdirSync } from "node:fs";
-import { join } from "node:path";
+import { join, relative } from "node:path";
 import { parseAllDocuments } from "yaml";
 
 async function modelFor(doc) {
   if (typeof doc?.apiVersion !== "string" || typeof doc?.kind !== "string") {
     throw new Error("a document without apiVersion and kind");
   }
-  // Core kinds live under v1/, the others under GROUP/VERSION/.
-  const module = await import(`kubernetes-models/${doc.apiVersion}/${doc.kind}`).catch(() => null);
+  // Core kinds live under v1/, the others under GROUP/VERSION/; the
+  // operator's kinds in a package of their own, laid out the same way.
+  const models = doc.apiVersion.startsWith("monitoring.coreos.com/")
+    ? "@kubernetes-models/prometheus-operator"
+    : "kubernetes-models";
+  const module = await import(`${models}/${doc.apiVersion}/${doc.kind}`).catch(() => null);
   if (!module) throw new Error(`no schema for ${doc.apiVersion} ${doc.kind}`);
   return module[doc.kind];
 }
@@ -117,14 +123,20 @@ const report = (ok, text) => {
   ok ? passed++ : failed++;
 };
 
-const files = readdirSync(folder).filter((f) => f.endsWith(".yaml")).sort();
+// Every manifest, subfolders included (prometheus-operator/).
+const files = readdirSync(folder, { recursive: true })
+  .filter((f) => f.endsWith(".yaml"))
+  .map((f) => relative(folder, join(folder, f)))
+  .sort();
 report(files.length > 0, `manifests found in ${folder}: ${files.join(", ")}`);
 let job = null;
+let podMonitor = null;
 for (const file of files) {
   for (const doc of documentsOf(join(folder, file))) {
     const problems = await problemsOf(doc, version);
     report(problems.length === 0, `${file}: ${doc.kind} ${doc.metadata?.name}${problems.map((p) => "\n     " + p).join("")}`);
     if (doc.kind === "Job") job = doc;
+    if (doc.kind === "PodMonitor") podMonitor = doc;
   }
 }
 report(job !== null, "a Job to make mistakes in");
@@ -133,6 +145,24 @@ for (const [what, make] of job ? mistakes : []) {
   make(broken);
   const problems = await problemsOf(broken, version);
   report(problems.length > 0, `the Job with ${what} is refused${problems.length ? ": " + problems[0] : ""}`);
+}
+// The operator's schema is checked as closely: a misspelt field and a wrong
+// type in the PodMonitor are refused too.
+report(podMonitor !== null, "a PodMonitor to make mistakes in");
+const podMonitorMistakes = [
+  ["a misspelt field (podMetricEndpoints)", (monitor) => {
+    monitor.spec.podMetricEndpoints = monitor.spec.podMetricsEndpoints;
+    delete monitor.spec.podMetricsEndpoints;
+  }],
+  ["a wrong type (the endpoints as one object)", (monitor) => {
+    monitor.spec.podMetricsEndpoints = monitor.spec.podMetricsEndpoints[0];
+  }],
+];
+for (const [what, make] of podMonitor ? podMonitorMistakes : []) {
+  const broken = structuredClone(podMonitor);
+  make(broken);
+  const problems = await problemsOf(broken, version);
+  report(problems.length > 0, `the PodMonitor with ${what} is refused${problems.length ? ": " + problems[0] : ""}`);
 }
 console.log(`${passed} passed, ${failed} failed`);
 process.exit(failed ? 1 : 0);

@@ -20,6 +20,8 @@ scaled down, so that the test holds little for a short time on any machine:
   --keep-available  the room torvane-run reports less 32 MiB, so that it
                     holds at most about that (a smaller size would hold more)
   --ramp STEP/INT   the step as a size, the interval as a duration
+  --metrics         a free port of 127.0.0.1, whatever the README's HOST:PORT
+  --metrics-file    its file name alone, in the command's own folder
   DURATIONS         --for, --timeout, --grace, --sample, --interval: at most
                     1s; when --for and --timeout are both cut, the longer of
                     the two becomes 2s, so the one that ended the run first
@@ -38,6 +40,7 @@ import re
 import shlex
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -58,7 +61,7 @@ SIZE_UNITS = {"": 1, "b": 1, "k": 1 << 10, "kb": 1 << 10, "kib": 1 << 10,
 DURATION_UNITS = {"": 1000, "ms": 1, "s": 1000, "m": 60 * 1000, "h": 3600 * 1000}
 DURATION_OPTIONS = ("--for", "--timeout", "--grace", "--sample", "--interval")
 VALUE_OPTIONS = DURATION_OPTIONS + ("--hold", "--keep-available", "--ramp", "--report",
-                                    "--workers", "--oom-score-adj")
+                                    "--workers", "--oom-score-adj", "--metrics", "--metrics-file")
 SHELL_OPERATORS = {"|", "||", "&", "&&", ";", ">", ">>", "<", "2>", "2>&1"}
 EXPECTED_STATUS = re.compile(r"\(exit status (\d+)\)")
 
@@ -180,6 +183,13 @@ def scaled_duration(text):
     return text
 
 
+def free_local_port():
+    """A port of 127.0.0.1 that was free a moment ago."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
 def scale(argv, room_mib):
     """The command with its sizes and durations scaled down, and whether it
     has an end of its own."""
@@ -217,6 +227,10 @@ def scale(argv, room_mib):
             new = f"{scaled_size(step)}/{scaled_duration(interval)}"
         elif name in DURATION_OPTIONS:
             new = scaled_duration(value)
+        elif name == "--metrics":
+            new = f"127.0.0.1:{free_local_port()}"
+        elif name == "--metrics-file":
+            new = os.path.basename(value)
         if inline:
             out.append(f"{name}={new}")
             values[name] = (len(out) - 1, value, True)

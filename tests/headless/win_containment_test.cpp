@@ -4,6 +4,7 @@
 // process started here is ended by its handle before the case is over.
 //
 // usage: torvane_run_win_tests TORVANE_RUN_EXE PID_SLEEPER_EXE
+#include <winsock2.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -445,6 +446,80 @@ void theReportIsWrittenAndReplacedWhole(const std::string& exe, const std::strin
     check(refused.err().find("it is a folder") != std::string::npos, "report: " + refused.err());
 }
 
+// A port of 127.0.0.1 that was free a moment ago.
+unsigned short freePort() {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof address;
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
+    closesocket(s);
+    return ntohs(address.sin_port);
+}
+
+// One GET of `target` from 127.0.0.1:port; the whole answer, or "" when
+// none came within 5 s.
+std::string scrape(unsigned short port, const std::string& target) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    const DWORD timeout = 5000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const std::string request = "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+        send(s, request.data(), static_cast<int>(request.size()), 0);
+        char chunk[4096];
+        for (int got; (got = recv(s, chunk, sizeof chunk, 0)) > 0;) answer.append(chunk, static_cast<std::size_t>(got));
+    }
+    closesocket(s);
+    return answer;
+}
+
+// --metrics on Windows: a scrape answered in the exposition format, the
+// port the run's alone (a second run is refused; a bind that asks to share
+// it too), and the path rule.
+void theEndpointAnswersAScrape(const std::string& exe, const std::string& sleeper) {
+    Folder folder(sleeper);
+    const unsigned short port = freePort();
+    const std::string where = "127.0.0.1:" + std::to_string(port);
+    Run run(exe, folder, "--hold 16M --for 8s --metrics " + where);
+    check(within(10000, [&] { return run.out().find("reached") != std::string::npos; }), "metrics: the hold is held");
+    const std::string answer = scrape(port, "/metrics");
+    check(answer.rfind("HTTP/1.1 200 OK\r\n", 0) == 0, "metrics: a scrape is answered: " + answer.substr(0, 40));
+    check(answer.find("Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n") != std::string::npos,
+          "metrics: in the text exposition format 0.0.4");
+    check(answer.find("\ntorvane_held_bytes 16777216\n") != std::string::npos &&
+              answer.find("torvane_info{version=") != std::string::npos,
+          "metrics: with the held size and the run's info");
+    check(answer.find("torvane_room_total_bytes{source=") != std::string::npos, "metrics: and the room's total");
+    check(scrape(port, "/other").rfind("HTTP/1.1 404", 0) == 0, "metrics: another path is 404");
+    Folder another(sleeper);  // out.txt and err.txt of its own
+    Run second(exe, another, "--hold 16M --for 0 --metrics " + where);
+    const long secondStatus = second.finish(10000);
+    check(secondStatus == 1 && second.out().empty() && second.err().find("in use") != std::string::npos,
+          "metrics: a second run on the port exits 1 before taking anything: status " +
+              std::to_string(secondStatus) + ", " + second.out() + second.err());
+    // What a process that asks to share the port gets: refused, while ours
+    // has it for its exclusive use. Windows would let the bind through
+    // without SO_EXCLUSIVEADDRUSE; Wine refuses it either way (Linux's rules).
+    SOCKET sharer = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const BOOL on = TRUE;
+    setsockopt(sharer, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    check(bind(sharer, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0,
+          "metrics: a bind with SO_REUSEADDR to the run's port is refused");
+    closesocket(sharer);
+    check(run.finish(20000) == 0, "metrics: the run ends at the end of --for");
+}
+
 // ctest gives the build's paths as Linux paths; under Wine the Z: drive is
 // the Linux root.
 std::string windowsPath(std::string path) {
@@ -509,6 +584,9 @@ int main(int argc, char** argv) {
     aNonBlockingOutputWaitsForItsReader(exe, sleeper);
     theReportIsWrittenAndReplacedWhole(exe, sleeper);
     keepAvailableTakesNoSecondStepOnAStaleFigure(exe, sleeper);
+    WSADATA winsock;
+    WSAStartup(MAKEWORD(2, 2), &winsock);
+    theEndpointAnswersAScrape(exe, sleeper);
     std::printf("%d failed\n", failures);
     return failures == 0 ? 0 : 1;
 }

@@ -7,7 +7,9 @@ meets them. One check per run; ctest names each (tests/package/CMakeLists.txt).
 import argparse
 import contextlib
 import json
+import copy
 import os
+import re
 import shlex
 import shutil
 import signal
@@ -17,7 +19,10 @@ import sys
 import tarfile
 import tempfile
 import time
+import urllib.request
 import zipfile
+
+import yaml
 
 MIB = 1024 * 1024
 
@@ -342,6 +347,156 @@ def check_image_cleanup(args):
     print("ok: the test's containers, images and store are removed")
 
 
+# ---- The manifests played by a real runtime ---------------------------------
+
+# What the test changes in a manifest so that it never holds the machine.
+PLAY_LIMIT = "1Gi"   # for a container without a memory limit
+PLAY_SHRINK = {"--keep-available": {"2G": "256M"}}  # an unbounded target, made small
+METRICS_PORT = 9464
+
+
+def memory_bytes(quantity):
+    units = {"Ki": 1 << 10, "Mi": 1 << 20, "Gi": 1 << 30, "K": 1000, "M": 1000 ** 2, "G": 1000 ** 3}
+    match = re.fullmatch(r"(\d+)([KMG]i?)?", quantity)
+    expect(match is not None, f"a memory quantity this check cannot read: {quantity}")
+    return int(match.group(1)) * units.get(match.group(2) or "", 1)
+
+
+def pod_of(manifest, image):
+    """The manifest as `kube play` takes it: its ConfigMaps, and its workload's
+    pod template as a Pod with the same containers, args, volumes, security
+    context and grace period. Returns (documents, pod name, container, what
+    was changed for the test)."""
+    with open(manifest) as f:
+        documents = [d for d in yaml.safe_load_all(f) if d]
+    workloads = [d for d in documents if "template" in d.get("spec", {})]
+    expect(len(workloads) == 1, f"{manifest}: one workload with a pod template expected")
+    workload = workloads[0]
+    template = copy.deepcopy(workload["spec"]["template"])
+    spec = template["spec"]
+    name = f"torvane-play-{os.path.basename(manifest)[:-5]}-{os.getpid()}"
+    changes = []
+    # The pod runs once here: a DaemonSet's restarts are the cluster's.
+    spec["restartPolicy"] = "Never"
+    expect(len(spec["containers"]) == 1, f"{manifest}: one container expected")
+    container = spec["containers"][0]
+    container["image"] = image
+    limits = container.setdefault("resources", {}).setdefault("limits", {})
+    if "memory" not in limits:
+        limits["memory"] = PLAY_LIMIT
+        changes.append(f"no memory limit: {PLAY_LIMIT} given")
+    if container.pop("ports", None):
+        # podman maps a pod's ports only on a network it bridges; the port is
+        # read inside the pod's own namespace instead.
+        changes.append("ports left out (--network none)")
+    args = container.get("args", [])
+    for i, argument in enumerate(args[:-1]):
+        smaller = PLAY_SHRINK.get(argument, {}).get(args[i + 1])
+        if smaller:
+            changes.append(f"{argument} {args[i + 1]} shrunk to {smaller}")
+            args[i + 1] = smaller
+    pod = {"apiVersion": "v1", "kind": "Pod",
+           "metadata": {"name": name, "labels": template.get("metadata", {}).get("labels", {}),
+                        "annotations": template.get("metadata", {}).get("annotations", {})},
+           "spec": spec}
+    kept = [d for d in documents if d.get("kind") == "ConfigMap"] + [pod]
+    return kept, name, container, changes
+
+
+def pod_metrics(pid):
+    """GET /metrics from inside the pod's own network namespace, on its
+    127.0.0.1: the pod has no network of the host's."""
+    fetch = ("import urllib.request;"
+             f"print(urllib.request.urlopen('http://127.0.0.1:{METRICS_PORT}/metrics', timeout=5).read().decode())")
+    status, output = run(["nsenter", f"--net=/proc/{pid}/ns/net", "--", sys.executable, "-c", fetch], 20)
+    if status != 0:
+        return {}
+    figures = {}
+    for line in output.splitlines():
+        if line and not line.startswith("#"):
+            series, value = line.rsplit(" ", 1)
+            figures[series] = float(value)
+    return figures
+
+
+def check_kube_play(args):
+    """Each manifest's pod, played by podman (runc) with the image
+    tools/package.sh built, in the test's own store, with --network none.
+    `kube play` takes no cgroup parent, so its pods go where podman puts
+    them; each is removed at the end whatever happened."""
+    manifests = sorted(os.path.join(args.source, "deploy/kubernetes", f)
+                       for f in os.listdir(os.path.join(args.source, "deploy/kubernetes")) if f.endswith(".yaml"))
+    expect(manifests, "no manifests in deploy/kubernetes")
+    for manifest in manifests:
+        documents, name, container, changes = pod_of(manifest, image_name(args))
+        shown = os.path.basename(manifest)
+        print(f"{shown}: pod {name}" + (f" ({'; '.join(changes)})" if changes else ""))
+        limit = memory_bytes(container["resources"]["limits"]["memory"])
+        grace = documents[-1]["spec"].get("terminationGracePeriodSeconds", 30)
+        serves = "--metrics" in container.get("args", [])
+        ctr = f"{name}-{container['name']}"
+        with tempfile.TemporaryDirectory(prefix="torvane-play-") as folder:
+            played = os.path.join(folder, "pod.yaml")
+            with open(played, "w") as f:
+                yaml.safe_dump_all(documents, f)
+            try:
+                status, output = podman(args, "kube", "play", "--network", "none", played, deadline_s=120)
+                expect(status == 0, f"{shown}: podman kube play failed:\n{output}")
+                logs = lambda: podman(args, "logs", ctr)[1]
+                wait_until(lambda: "avail=" in logs(), 30, f"{shown}: the first line")
+                first = next(line for line in logs().splitlines() if "avail=" in line)
+                found = re.search(r"avail=([0-9.]+)MiB\(cgroup\)", first)
+                expect(found, f"{shown}: the room is not the pod's limit (no (cgroup)): {first}")
+                room = float(found.group(1)) * MIB
+                # Before anything is taken only torvane-run's own pages are in the group.
+                expect(limit - 16 * MIB <= room <= limit,
+                       f"{shown}: a room of {room / MIB:.1f} MiB under a limit of {limit / MIB:.0f} MiB")
+                print(f"  the room is the limit: {first.split('  ')[3]} for {limit / MIB:.0f} MiB")
+                _, pid = podman(args, "inspect", "--format", "{{.State.Pid}}", ctr)
+                pid = int(pid.strip())
+                if serves:
+                    figures = wait_until(lambda: pod_metrics(pid).get("torvane_held_bytes") and pod_metrics(pid), 30,
+                                         f"{shown}: the metrics port answering with something held")
+                    expect(figures.get('torvane_room_total_bytes{source="cgroup"}') == limit,
+                           f"{shown}: the room's total is not the limit: {figures}")
+                    print(f"  :{METRICS_PORT}/metrics answers: held {figures['torvane_held_bytes'] / MIB:.1f} MiB,"
+                          f" room total {limit / MIB:.0f} MiB (cgroup)")
+                if "--keep-available" in container.get("args", []):
+                    keep = wait_until(lambda: re.search(r"within ([0-9.]+)MiB either side", logs()), 30,
+                                      f"{shown}: the keep line")
+                    band = float(keep.group(1)) * MIB
+
+                    def in_band():
+                        figures = pod_metrics(pid)
+                        room, target = figures.get("torvane_room_bytes"), figures.get("torvane_target_room_bytes")
+                        return room is not None and target and abs(room - target) <= band and (room, target)
+
+                    room, target = wait_until(in_band, 30, f"{shown}: the room within its band")
+                    print(f"  keeps the room at {room / MIB:.1f} MiB, target {target / MIB:.1f} MiB ± {band / MIB:.1f}")
+                started = time.monotonic()
+                status, output = podman(args, "pod", "stop", "-t", str(grace), name, deadline_s=grace + 30)
+                took = time.monotonic() - started
+                expect(status == 0, f"{shown}: podman pod stop failed:\n{output}")
+                text = logs()
+                expect(re.search(r"^\S+ \S+  .*  stop     ", text, re.M),
+                       f"{shown}: no stop line in the log:\n{text}")
+                _, code = podman(args, "inspect", "--format", "{{.State.ExitCode}}", ctr)
+                expect(took < grace, f"{shown}: the stop took {took:.1f} s of a {grace} s grace period")
+                # A stop is the normal end (0) only of a hold with neither
+                # --for nor a command; else 143, never a kill's 137.
+                given = container.get("args", [])
+                holds = "--hold" in given or "--keep-available" in given
+                normal = holds and "--for" not in given and "--" not in given
+                expect(code.strip() == ("0" if normal else "143"),
+                       f"{shown}: exit status {code.strip()} after the stop, not {'0' if normal else '143'}")
+                print(f"  stopped in {took:.1f} s of {grace} s with its stop line, exit status {code.strip()}")
+            finally:
+                podman(args, "pod", "rm", "--force", "--time", "0", name)
+        _, left = podman(args, "ps", "--all", "--format", "{{.Names}}")
+        expect(name not in left, f"{shown}: a container of the pod is left:\n{left}")
+    print(f"ok: {len(manifests)} manifests played, each pod's limit its room, stopped within its grace period")
+
+
 CHECKS = {
     "contents": check_contents,
     "static": check_static,
@@ -353,6 +508,7 @@ CHECKS = {
     "image-run": check_image_run,
     "image-stop": check_image_stop,
     "image-cleanup": check_image_cleanup,
+    "kube-play": check_kube_play,
 }
 
 

@@ -76,6 +76,8 @@ PartThread* startPartThread(void (*run)(void*), void* context, int cpu) {
     return thread;
 }
 
+PartThread* startBackgroundThread(void (*run)(void*), void* context) { return startPartThread(run, context, -1); }
+
 void joinPartThread(PartThread* thread) {
     thread->thread.join();
     delete thread;

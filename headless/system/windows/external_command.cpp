@@ -128,8 +128,10 @@ ExternalCommand::ExternalCommand(const CommandLine& line, const CommandFolder& f
     // reaches the command as it reaches torvane-run.
     const std::string directory = folder.path();
     PROCESS_INFORMATION started = {};
+    // Nothing to pass on: nothing inherited at all, whatever is inheritable.
+    const BOOL inheritHandles = inherited.empty() ? FALSE : TRUE;
     const BOOL created = CreateProcessA(application.empty() ? nullptr : application.c_str(), commandLine.data(),
-                                        nullptr, nullptr, TRUE,
+                                        nullptr, nullptr, inheritHandles,
                                         CREATE_SUSPENDED | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr,
                                         directory.empty() ? nullptr : directory.c_str(), &startup.StartupInfo,
                                         &started);

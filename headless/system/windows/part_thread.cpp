@@ -43,6 +43,19 @@ PartThread* startPartThread(void (*run)(void*), void* context, int cpu) {
     return thread;
 }
 
+PartThread* startBackgroundThread(void (*run)(void*), void* context) {
+    auto* thread = new (std::nothrow) PartThread{nullptr, run, context};
+    if (thread == nullptr) return nullptr;
+    // The executable's default stack: a service's calls go deeper than a
+    // store loop's.
+    thread->handle = CreateThread(nullptr, 0, partThreadMain, thread, 0, nullptr);
+    if (thread->handle == nullptr) {
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
+
 void joinPartThread(PartThread* thread) {
     WaitForSingleObject(thread->handle, INFINITE);
     CloseHandle(thread->handle);
