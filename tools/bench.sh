@@ -2,7 +2,7 @@
 # Builds and runs the benchmarks, natively and as Windows programs under Wine,
 # and prints one table of ratios against baselines measured in the same run;
 # the table also goes to bench/results.md. Timings never fail the run. Takes
-# about ten minutes; run it on a quiet machine (see `uptime`). The run
+# about fifteen minutes; run it on a quiet machine (see `uptime`). The run
 # before is kept in build/bench-run.prev and set beside this one in the table
 # (two quiet runs should agree within 5 % on the store rows).
 set -euo pipefail

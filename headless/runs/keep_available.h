@@ -10,11 +10,11 @@
 // 60 MiB on a 24 GiB machine. Takes and give-backs both close the distance
 // to the byte, so the room lands on the target after each step and only
 // the rest of the system can move it out: nothing to undo at the next
-// reading, no oscillation. Measured (bench row 10, tools/bench.sh): in a
-// 2 GiB group at this default's 16 MiB, with a competitor taking and
-// freeing 300 MiB, the room was in band in 300 of 300 samples 10 ms apart
-// while the competitor held still, and back in band 1 to 2.5 intervals
-// after each of its steps.
+// reading, no oscillation. Measured (bench row 10, tools/bench.sh, two
+// runs of 2026-12-08): in a 2 GiB group at this default's 16 MiB, with a
+// competitor taking and freeing 300 MiB, the room was in band in all 500
+// samples 10 ms apart of each of three rounds while the competitor held
+// still, and back in band 0.4 to 1.1 intervals (medians) after its steps.
 std::uint64_t defaultKeepBand(std::uint64_t total);
 
 // Held memory is taken and given back in blocks of this size.
