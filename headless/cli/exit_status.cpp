@@ -13,6 +13,10 @@ const ExitStatusRow kExitStatuses[] = {
      "usage error (a --report or --metrics-file path that is a folder, a\n"
      "FIFO, a device or the script included), or the confirmation was\n"
      "refused or could not be asked"},
+    // Just below the timeout's: both are the run ending itself early.
+    {Exit::Guarded, 123, "123", "guard", kScriptRun | kHoldRun,
+     "a guard (--stop-if-...) ended the run, with or without a command;\n"
+     "the memory was released and a guard line printed"},
     // 124 as the common timeout command has it.
     {Exit::TimedOut, 124, "124", "timeout", kScriptRun | kHoldRun, "--timeout ended the run"},
     {Exit::NotStarted, 127, "127", "not-started", kHoldRun, "a hold's command could not be started"},

@@ -8,6 +8,7 @@ enum class Exit {
     Done,            // 0
     Failed,          // 1
     Usage,           // 2
+    Guarded,         // 123
     TimedOut,        // 124
     NotStarted,      // 127
     CommandStatus,   // N: a hold's command's own

@@ -44,6 +44,10 @@ std::string jsonLine(const RunEvent& event) {
         object["status"] = orNull(event.status);
         object["seconds"] = orNull(event.seconds);
     }
+    if (event.kind == EventKind::Guard) {
+        object["guard"] = oneLine(event.guard);
+        object["figure"] = oneLine(event.figure);
+    }
     if (event.kind == EventKind::End) {
         object["status"] = orNull(event.status);
         object["reason"] = event.reason;
@@ -51,6 +55,7 @@ std::string jsonLine(const RunEvent& event) {
         object["held_max"] = orNull(event.heldMax);
         object["full_seconds"] = orNull(event.fullSeconds);
         object["in_band"] = orNull(event.inBand);
+        object["guard"] = event.guard.empty() ? nullptr : nlohmann::ordered_json(oneLine(event.guard));
     }
     // Every text has been through oneLine, so it is valid UTF-8 already.
     return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -10,7 +10,7 @@ const EventKindRow kEventKinds[] = {
      "an error box of the script, or torvane-run's own word on why (on standard error among the text lines)"},
     {EventKind::CommandStart, "command-start", "command", "a command starts: a script's run or a hold's command"},
     {EventKind::CommandEnd, "command-end", "exit", "a command ended: its status and how long it ran"},
-    {EventKind::Stop, "stop", "stop", "the run was stopped (a signal, --timeout, or lost output), and where"},
+    {EventKind::Stop, "stop", "stop", "the run was stopped (a signal, --timeout, a guard, or lost output), and where"},
     {EventKind::Sample, "sample", "sample", "the figures between events, every --sample"},
     {EventKind::HoldStart, "hold-start", "hold", "a hold begins to take its size"},
     {EventKind::HoldPartial, "hold-partial", "hold", "--partial: a hold takes less than asked, and why"},
@@ -19,9 +19,11 @@ const EventKindRow kEventKinds[] = {
     {EventKind::Keep, "keep", "keep", "--keep-available's level, band and interval"},
     {EventKind::Adjust, "adjust", "adjust", "--keep-available took or gave back memory"},
     {EventKind::Release, "release", "release", "the held memory was given back at the end"},
+    {EventKind::Guard, "guard", "guard",
+     "a guard (--stop-if-...) tripped: the guard and the figure that tripped it; the run ends with 123"},
     {EventKind::End, "end", "end",
-     "the last event of every run: its status, why it ended, whether it held what was asked, the most it held "
-     "and for how long it held all of it (JSON and the report only)"},
+     "the last event of every run: its status, why it ended (and which guard), whether it held what was asked, "
+     "the most it held and for how long it held all of it (JSON and the report only)"},
 };
 const unsigned kEventKindCount = sizeof kEventKinds / sizeof kEventKinds[0];
 
@@ -82,6 +84,12 @@ RunEvent adjustEvent(std::string code, std::string text) {
     return made(EventKind::Adjust, std::move(code), std::move(text));
 }
 RunEvent releaseEvent(std::string text) { return made(EventKind::Release, "released", std::move(text)); }
+RunEvent guardEvent(std::string guard, std::string figure, std::string text) {
+    RunEvent event = made(EventKind::Guard, "guard-tripped", std::move(text));
+    event.guard = std::move(guard);
+    event.figure = std::move(figure);
+    return event;
+}
 RunEvent endEvent(int status, std::string reason, bool reached) {
     RunEvent event = made(EventKind::End, reason, "status " + std::to_string(status) + ": " + reason);
     event.status = status;

@@ -28,6 +28,7 @@ enum class EventKind {
     Keep,
     Adjust,
     Release,
+    Guard,
     End,
 };
 
@@ -71,6 +72,9 @@ struct RunEvent {
     std::optional<std::uint64_t> heldMax;    // the most the run held at once
     std::optional<double> fullSeconds;       // how long it held its whole size
     std::optional<double> inBand;            // a closed loop's share of readings on target
+    // The guard event's, and the end event's when a guard ended the run.
+    std::string guard;                       // the guard as given: "--stop-if-room-below 1G"
+    std::string figure;                      // what tripped it: "the memory room is 812 MiB, below 1 GiB"
 
     // Taken when the event is logged.
     LocalTime time = {};
@@ -100,6 +104,8 @@ RunEvent rampEvent(std::string text);
 RunEvent keepEvent(std::string text);
 RunEvent adjustEvent(std::string code, std::string text);
 RunEvent releaseEvent(std::string text);
+// A guard tripped: which and on what figure; the run ends with 123.
+RunEvent guardEvent(std::string guard, std::string figure, std::string text);
 // The last event of every run: how it ended and whether it did what was
 // asked. Not among the text lines (the stop, release and error lines say it
 // there); JSON and the report.
