@@ -16,6 +16,35 @@ struct CommandLine {
     // is the whole text for /bin/sh -c (Windows: cmd.exe /c, as system()).
     std::vector<std::string> argv;
     bool throughShell = false;
+    // A health probe's: no input, its standard output discarded, its standard
+    // error read for lastErrorLine(); never handed the terminal.
+    bool quiet = false;
+    // Windows: argv[0] is the whole command line, as given, for the program
+    // to take apart by its own rules. Elsewhere never set.
+    bool asGiven = false;
+};
+
+// The last line of what a command wrote: its last line end ends a line,
+// and a line with no end yet counts; blank lines do not. At most kMost
+// bytes of a line are kept. Portable: both halves feed it.
+class LastLine {
+public:
+    static constexpr std::size_t kMost = 240;
+    void add(const char* bytes, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const char c = bytes[i];
+            if (c == '\n') {
+                if (!open_.empty()) last_ = std::move(open_);
+                open_.clear();
+            } else if (c != '\r' && open_.size() < kMost) {
+                open_ += c;
+            }
+        }
+    }
+    const std::string& text() const { return open_.empty() ? last_ : open_; }
+
+private:
+    std::string last_, open_;
 };
 
 // The folder commands start in: the script's, held open from the start so
@@ -66,6 +95,9 @@ public:
     void passOn(int signal);
     // Ends whatever is left of the command at once.
     void killAll();
+    // A quiet command's: the last line it has written to standard error so
+    // far (LastLine), reading whatever has arrived.
+    std::string lastErrorLine();
 
     struct State;
 

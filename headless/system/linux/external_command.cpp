@@ -45,6 +45,8 @@ struct ExternalCommand::State {
     bool stopping = false;  // a stop was passed on: wait for the whole group
     bool terminal = false;  // the command has the terminal's foreground
     std::string failure;
+    int errorRead = -1;     // quiet: the read end of its standard error, non-blocking
+    LastLine errorLine;
 };
 
 namespace {
@@ -113,6 +115,9 @@ struct ExecPlan {
     // For a file that is no program the system knows (ENOEXEC): /bin/sh runs
     // it, as execvp does; slot 1 is set to the place in the child.
     std::vector<char*> shellArgv;
+    // Quiet: what the command gets as standard input and output (/dev/null)
+    // and as standard error (a pipe's write end); -1: ours.
+    int quietNull = -1, quietError = -1;
 };
 
 ExecPlan planExec(const CommandLine& line) {
@@ -149,6 +154,12 @@ ExecPlan planExec(const CommandLine& line) {
     // Ignored in torvane-run, so that a reader that goes away makes writes
     // fail; the command gets the default, as from a shell.
     signal(SIGPIPE, SIG_DFL);
+    if (plan.quietNull >= 0) {
+        // dup2 clears close-on-exec on the copies, and only on them.
+        dup2(plan.quietNull, STDIN_FILENO);
+        dup2(plan.quietNull, STDOUT_FILENO);
+        dup2(plan.quietError, STDERR_FILENO);
+    }
     // execvp's rules: a place that is not there is passed over, one that may
     // not be run is remembered, any other failure ends the search.
     int error = ENOENT;
@@ -344,13 +355,31 @@ ExternalCommand::ExternalCommand(const CommandLine& line, const CommandFolder& f
         state.failure = std::string("cannot start a command: ") + std::strerror(errno);
         return;
     }
-    const bool takeTerminal = ownsTerminal();
+    int errorPipe[2] = {-1, -1};
+    if (line.quiet) {
+        plan.quietNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+        if (plan.quietNull < 0 || pipe2(errorPipe, O_CLOEXEC) != 0) {
+            state.failure = std::string("cannot start a command: ") + std::strerror(errno);
+            if (plan.quietNull >= 0) close(plan.quietNull);
+            close(report[0]);
+            close(report[1]);
+            return;
+        }
+        plan.quietError = errorPipe[1];
+        state.errorRead = errorPipe[0];
+        fcntl(state.errorRead, F_SETFL, fcntl(state.errorRead, F_GETFL) | O_NONBLOCK);
+    }
+    const bool takeTerminal = !line.quiet && ownsTerminal();
     const pid_t child = fork();
     if (child == 0) {
         close(report[0]);
         runWatcher(plan, folder.handle(), report[1], parent, takeTerminal);
     }
     close(report[1]);
+    if (line.quiet) {
+        close(plan.quietNull);
+        close(plan.quietError);
+    }
     if (child < 0) {
         close(report[0]);
         state.failure = std::string("cannot start a command: ") + std::strerror(errno);
@@ -391,6 +420,20 @@ ExternalCommand::~ExternalCommand() {
     forget(&state);
     if (state.terminal) giveTerminalTo(getpgrp());
     if (state.exitNotice >= 0) close(state.exitNotice);
+    if (state.errorRead >= 0) close(state.errorRead);
+}
+
+std::string ExternalCommand::lastErrorLine() {
+    State& state = *state_;
+    char bytes[4096];
+    for (ssize_t got; state.errorRead >= 0 && (got = read(state.errorRead, bytes, sizeof bytes)) != 0;) {
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            break;  // EAGAIN: nothing more now
+        }
+        state.errorLine.add(bytes, static_cast<std::size_t>(got));
+    }
+    return state.errorLine.text();
 }
 
 bool ExternalCommand::started() const { return state_->failure.empty(); }

@@ -28,6 +28,8 @@ struct ExternalCommand::State {
     ULONGLONG endSeenAt = 0;  // when the process was seen to have ended
     bool stopping = false;    // a stop was passed on: wait for the whole job
     std::string failure;
+    HANDLE errorRead = nullptr;  // quiet: the read end of its standard error
+    LastLine errorLine;
 };
 
 namespace {
@@ -97,8 +99,9 @@ ExternalCommand::ExternalCommand(const CommandLine& line, const CommandFolder& f
     // Every text of this file is UTF-8; the paths and the command come from
     // the script and argv, in the ANSI code page the *A calls take.
     std::string application;
-    std::string commandLine =
-        line.throughShell ? shellCommandLine(line.argv[0], application) : windowsCommandLine(line.argv);
+    std::string commandLine = line.throughShell ? shellCommandLine(line.argv[0], application)
+                              : line.asGiven    ? line.argv[0]
+                                                : windowsCommandLine(line.argv);
 
     state.job = CreateJobObjectA(nullptr, nullptr);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
@@ -114,6 +117,24 @@ ExternalCommand::ExternalCommand(const CommandLine& line, const CommandFolder& f
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
     std::vector<HANDLE> inherited = standardHandles(startup.StartupInfo);
+    // Quiet: NUL for input and output, a pipe for standard error; the
+    // parent's copies of what the command gets are closed once it has them.
+    HANDLE quietNull = nullptr, errorWrite = nullptr;
+    if (line.quiet) {
+        SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+        quietNull = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                OPEN_EXISTING, 0, nullptr);
+        if (quietNull == INVALID_HANDLE_VALUE || !CreatePipe(&state.errorRead, &errorWrite, &inheritable, 0)) {
+            state.failure = "cannot start a command: " + systemText(GetLastError());
+            if (quietNull != INVALID_HANDLE_VALUE) CloseHandle(quietNull);
+            return;
+        }
+        SetHandleInformation(state.errorRead, HANDLE_FLAG_INHERIT, 0);
+        startup.StartupInfo.hStdInput = quietNull;
+        startup.StartupInfo.hStdOutput = quietNull;
+        startup.StartupInfo.hStdError = errorWrite;
+        inherited = {quietNull, errorWrite};
+    }
     SIZE_T attributeSize = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &attributeSize);
     std::vector<unsigned char> attributeBytes(attributeSize);
@@ -137,6 +158,10 @@ ExternalCommand::ExternalCommand(const CommandLine& line, const CommandFolder& f
                                         &started);
     const DWORD createError = GetLastError();
     if (listed) DeleteProcThreadAttributeList(attributes);
+    if (line.quiet) {
+        CloseHandle(quietNull);
+        CloseHandle(errorWrite);
+    }
     if (!created) {
         const DWORD folderAttributes =
             directory.empty() ? FILE_ATTRIBUTE_DIRECTORY : GetFileAttributesA(directory.c_str());
@@ -185,6 +210,21 @@ ExternalCommand::~ExternalCommand() {
         }
         CloseHandle(state.job);
     }
+    if (state.errorRead) CloseHandle(state.errorRead);
+}
+
+std::string ExternalCommand::lastErrorLine() {
+    State& state = *state_;
+    char bytes[4096];
+    for (DWORD waiting = 0; state.errorRead && PeekNamedPipe(state.errorRead, nullptr, 0, nullptr, &waiting, nullptr) &&
+                            waiting > 0;) {
+        DWORD got = 0;
+        if (!ReadFile(state.errorRead, bytes, waiting < sizeof bytes ? waiting : sizeof bytes, &got, nullptr) ||
+            got == 0)
+            break;
+        state.errorLine.add(bytes, got);
+    }
+    return state.errorLine.text();
 }
 
 bool ExternalCommand::started() const { return state_->failure.empty(); }
