@@ -14,6 +14,7 @@
 #include "headless/record/run_report.h"
 #include "headless/record/text_line.h"
 #include "headless/runs/console_host.h"
+#include "headless/runs/guard.h"
 #include "headless/runs/hold_run.h"
 #include "headless/runs/run_control.h"
 #include "headless/system/block_allocator.h"
@@ -248,6 +249,7 @@ int main(int argc, char** argv) {
     end.heldMax = allocator.heldMax();
     end.fullSeconds = outcome.fullSeconds;
     end.inBand = outcome.inBand;
+    if (const GuardTrip* trip = guardTripped(); trip && std::string(outcome.reason) == "guard") end.guard = trip->guard;
     logEvent(std::move(end));
     endpoint.stop();
     if (metricsFile) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "headless/cli/command_words.h"
 #include "headless/cli/durations.h"
 #include "headless/cli/exit_status.h"
 #include "headless/cli/metrics_address.h"
@@ -355,13 +356,59 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
                   "end the hold after DURATION (status 0); without it\nand without a command, a stop ends it"),
          kInHolds);
     goes(duration(app, "--interval", options.intervalMilliseconds,
-                  "how often a hold reads the room (default 250ms)"),
-         kInHolds);
+                  "how often a hold reads the room and the guards are\nchecked (default 250ms); with a script, "
+                  "only with a\nguard"),
+         kInRuns);
     goes(amountOption(app, "--band", options.band,
                       "--keep-available: how far the room may stray either\nside of SIZE before memory is taken "
                       "or given\nback; default max(16M, 0.25% of the total)"),
          kInKeep);
     goes(amountOption(app, "--max", options.most, "--keep-available: never hold more than SIZE"), kInKeep);
+
+    // Guards: what ends a run early, with status 123, as an experiment is
+    // ended once the system it tests is no longer healthy.
+    const char* const kNothingToGuard = "--check runs nothing, so there is nothing to guard; leave out the --stop-if options";
+    goes(app.add_option_function<std::vector<std::string>>(
+                "--stop-if-room-below",
+                [&options](const std::vector<std::string>& values) {
+                    for (const std::string& value : values) {
+                        options.roomBelow.push_back({*parseSize(value, SizeUse::Amount), value});
+                    }
+                },
+                "end the run (status 123) once the memory room is\nbelow SIZE; checked before anything is taken and\n"
+                "every --interval; repeatable")
+             ->type_name("SIZE")
+             ->allow_extra_args(false)  // one value each time, however often given
+             ->check(CLI::Validator([](std::string& value) { return readSize(value, SizeUse::Amount).error; }, "")),
+         kInRuns, kNothingToGuard);
+    goes(app.add_option("--stop-if-probe-fails", options.probes,
+                        "end the run (status 123) once the health command CMD\nexits non-zero, or times out twice in "
+                        "a row; run\nevery --probe-interval without a shell, split as sh\nsplits it but with nothing "
+                        "expanded (Windows: the\ncommand line as given), its output discarded;\nrepeatable")
+             ->type_name("CMD")
+             ->allow_extra_args(false)
+             ->check(CLI::Validator(
+                 [](std::string& value) {
+#ifdef _WIN32
+                     if (value.find_first_not_of(" \t") != std::string::npos) return std::string();
+                     return std::string("there is no command in \"" + value + "\"");
+#else
+                     const std::string why = splitCommandWords(value).error;
+                     return why.empty() ? why : why + " in \"" + value + "\"; quote as sh does, e.g. 'curl -sf http://127.0.0.1:8080/healthz'";
+#endif
+                 },
+                 "")),
+         kInRuns, kNothingToGuard);
+    goes(duration(app, "--probe-interval", options.probeIntervalMilliseconds,
+                  "how often each --stop-if-probe-fails command starts\n(default 1s)"),
+         kInRuns, kNothingToGuard);
+    goes(duration(app, "--probe-timeout", options.probeTimeoutMilliseconds,
+                  "how long a probe may run before it is ended and\ncounts as timed out (default --probe-interval)"),
+         kInRuns, kNothingToGuard);
+    goes(app.add_flag("--stop-if-low-memory", options.lowMemory,
+                      "Windows: end the run (status 123) once the system\nsignals that its memory is low")
+             ->check(noValue("--stop-if-low-memory")),
+         kInRuns, kNothingToGuard);
 
     app.add_option("SCRIPT", scripts,
                    "the script to run; after --, the next argument is the\nscript even if it starts with '-'. "
@@ -411,6 +458,44 @@ std::string refusal(const Joined& join, unsigned kind) {
     return name + " goes with " + kindsText(join.kinds & ~kInCheck, " or ");
 }
 
+// The guards' rules between options.
+std::string guardUsageError(const CLI::App& app, const Options& options) {
+    if (options.mode == RunMode::Script && app.count("--interval") && !options.guarded()) {
+        return "--interval goes with --hold or --keep-available, or with a script that has a guard "
+               "(--stop-if-room-below, --stop-if-probe-fails)";
+    }
+    for (const char* name : {"--probe-interval", "--probe-timeout"}) {
+        if (app.count(name) && options.probes.empty()) {
+            return std::string(name) + " goes with --stop-if-probe-fails CMD";
+        }
+    }
+    if (options.probeIntervalMilliseconds < 10) return "--probe-interval: at least 10ms; e.g. 1s";
+    if (options.probeTimeoutMilliseconds && *options.probeTimeoutMilliseconds < 10) {
+        return "--probe-timeout: at least 10ms; e.g. 1s";
+    }
+#ifndef _WIN32
+    if (options.lowMemory) {
+        return "--stop-if-low-memory: Linux gives no low-memory signal to wait on; use --stop-if-room-below SIZE, "
+               "e.g. --stop-if-room-below 512M";
+    }
+#endif
+    // Sizes of one form compare as typed; a share against bytes only once
+    // the room's total is known, where the guard then trips at the start.
+    if (options.mode == RunMode::KeepAvailable) {
+        for (const Options::RoomGuardOption& guard : options.roomBelow) {
+            const SizeRequest& keep = options.size;
+            if (guard.below.kind != keep.kind) continue;
+            if (keep.kind == SizeRequest::Kind::Bytes && keep.bytes >= guard.below.bytes) continue;
+            if (keep.kind == SizeRequest::Kind::PercentOfTotal && keep.percent >= guard.below.percent) continue;
+            return "--keep-available " + app.get_option("--keep-available")->as<std::string>() +
+                   " keeps the room below --stop-if-room-below " + guard.given +
+                   ", which would end the run once the room is kept; keep at least " + guard.given +
+                   " or lower the guard";
+        }
+    }
+    return {};
+}
+
 // The rules between options that no single option can check.
 std::string usageError(const CLI::App& app, Options& options, const OptionTable& table) {
     for (const std::string& extra : app.remaining()) {
@@ -425,6 +510,7 @@ std::string usageError(const CLI::App& app, Options& options, const OptionTable&
     for (const Joined& join : table.joins) {
         if (join.option->count() > 0 && !(join.kinds & kind)) return refusal(join, kind);
     }
+    if (const std::string guards = guardUsageError(app, options); !guards.empty()) return guards;
     const std::vector<std::string>& scripts = table.scripts;
     if (options.mode != RunMode::Script) {
         options.command = scripts;

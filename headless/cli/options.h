@@ -42,6 +42,19 @@ struct Options {
     std::optional<SizeRequest> band;   // --keep-available: the half-width of the band
     std::optional<SizeRequest> most;   // --keep-available: the most it holds (--max)
     std::vector<std::string> command;  // run while the memory is held, its status the run's
+
+    // Guards: each ends the run with 123 once it holds, checked before
+    // anything is taken and then every --interval.
+    struct RoomGuardOption {
+        SizeRequest below;
+        std::string given;  // "1G", as typed
+    };
+    std::vector<RoomGuardOption> roomBelow;     // --stop-if-room-below
+    std::vector<std::string> probes;            // --stop-if-probe-fails, as typed
+    std::uint64_t probeIntervalMilliseconds = 1000;
+    std::optional<std::uint64_t> probeTimeoutMilliseconds;  // none: the probe interval
+    bool lowMemory = false;                     // --stop-if-low-memory (Windows)
+    bool guarded() const { return !roomBelow.empty() || !probes.empty() || lowMemory; }
 };
 
 enum class Parsed { Run, Help, Version, Reference, UsageError };

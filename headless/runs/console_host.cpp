@@ -19,7 +19,11 @@
 using namespace box_styles;
 
 ConsoleHost::ConsoleHost(const Options& options, LoadBlock& load, AccessLoad& access)
-    : options_(options), folder_(folderOf(options.script)), load_(load), access_(access) {}
+    : options_(options),
+      folder_(folderOf(options.script)),
+      load_(load),
+      access_(access),
+      guards_(guardsFor(options), options.intervalMilliseconds) {}
 
 ScriptHost::Choice ConsoleHost::chooseFile(std::string& path) {
     path = options_.script;
@@ -86,6 +90,7 @@ int ConsoleHost::confirm(const std::string& question) {
 }
 
 void ConsoleHost::tick() {
+    guards_.check();
     checkOutputReader();
     reapOrphans();  // what a command left behind ends during later lines too
     sampleIfDue();
@@ -126,7 +131,12 @@ void ConsoleHost::runCommand(const char* command) {
                              static_cast<double>(steadyClock().nowMilliseconds() - began) / 1000.0, TextForm::None));
 }
 
-bool ConsoleHost::stopRequested() { return runShouldStop(); }
+// Asked before each line, the first before anything is taken: the guards
+// are checked here too, between the ticks of waits.
+bool ConsoleHost::stopRequested() {
+    guards_.check();
+    return runShouldStop();
+}
 
 void ConsoleHost::beginLine(unsigned lineNumber, const char* keyword) {
     lineNumber_ = lineNumber;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "headless/cli/options.h"
+#include "headless/runs/guards.h"
 #include "headless/runs/tick_wait.h"
 #include "headless/system/external_command.h"
 #include "load/access_load.h"
@@ -58,4 +59,5 @@ private:
     bool stoppedInWait_ = false;
     std::unique_ptr<ScriptSource> provided_;
     std::map<std::string, std::vector<unsigned>> skipped_;  // a --check code, and the lines it was why
+    GuardWatch guards_;  // checked before the first line and every --interval
 };

@@ -9,6 +9,7 @@
 #include "headless/record/run_log.h"
 #include "headless/record/run_texts.h"
 #include "headless/runs/command_wait.h"
+#include "headless/runs/guards.h"
 #include "headless/runs/held_memory.h"
 #include "headless/runs/keep_available.h"
 #include "headless/runs/parallel_fill.h"
@@ -76,7 +77,8 @@ public:
           outcome_(outcome),
           keeping_(options.mode == RunMode::KeepAvailable),
           memory_(allocator, keeping_ || !options.lazy, keeping_ ? kKeepBlock : kHoldChunk),
-          start_(steadyClock().nowMilliseconds()) {}
+          start_(steadyClock().nowMilliseconds()),
+          guards_(guardsFor(options), options.intervalMilliseconds) {}
 
     int run();
 
@@ -115,7 +117,21 @@ private:
     unsigned readings_ = 0, inBand_ = 0;
     bool heldNothing_ = false;  // the room is under the target and nothing is left to give back
     AccessLoad fill_;  // the window's cycle of values, 1 to 64
+    GuardWatch guards_;
+    std::optional<std::uint64_t> heldAtTrip_;  // what was held when a guard tripped and all was given back
+    bool checkGuards();
 };
+
+// Checks the guards when due; a trip gives everything back at once, before
+// a command is stopped and the run ends.
+bool Hold::checkGuards() {
+    if (!guards_.check()) return false;
+    if (!heldAtTrip_) {
+        heldAtTrip_ = memory_.held();
+        memory_.releaseAll();
+    }
+    return true;
+}
 
 bool Hold::forIsOver() const {
     return options_.forMilliseconds && steadyClock().nowMilliseconds() - start_ >= *options_.forMilliseconds;
@@ -127,6 +143,7 @@ void Hold::failAllocation() {
 
 void Hold::tick() {
     reapOrphans();  // as a container's first process, whatever a command left behind
+    if (checkGuards()) return;
     if (keeping_ && steadyClock().nowMilliseconds() >= nextAdjust_) {
         adjust();
         nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
@@ -428,12 +445,12 @@ int Hold::runCommand() {
                              static_cast<double>(took) / 1000.0));
     settleOutcome();
     const std::string heldWhole = heldFor();
-    const std::uint64_t held = memory_.held();
+    const std::uint64_t held = heldAtTrip_.value_or(memory_.held());
     memory_.releaseAll();
     if (stopped) {
         // Killed after the grace period: the stop's status, not the kill's;
         // the deadline's always.
-        if (status == stoppedCode(kKill) || runTimedOut()) status = stoppedRunStatus();
+        if (status == stoppedCode(kKill) || runTimedOut() || guardTripped()) status = stoppedRunStatus();
         outcome_.reason = stopReason();
         logEvent(stopEvent(runSaid(IDS_RUN_STOPPED_WITH_COMMAND, {stopCause(), mebibytesText(held)}) + heldWhole));
         return status;
@@ -447,14 +464,15 @@ int Hold::runCommand() {
 int Hold::ended(int status) {
     settleOutcome();
     const std::string heldWhole = heldFor();
-    const std::uint64_t held = memory_.held();
+    const std::uint64_t held = heldAtTrip_.value_or(memory_.held());
     memory_.releaseAll();
     if (runShouldStop()) {
         logEvent(stopEvent(runSaid(IDS_RUN_STOPPED_RELEASED, {stopCause(), mebibytesText(held)}) + heldWhole));
         outcome_.reason = stopReason();
         // A signal is the normal end of a hold that has neither --for nor a
         // command; the deadline and lost output are not.
-        const bool normalEnd = stopSignalled() && !options_.forMilliseconds && options_.command.empty();
+        const bool normalEnd =
+            !guardTripped() && stopSignalled() && !options_.forMilliseconds && options_.command.empty();
         return normalEnd ? exitCode(Exit::Done) : stoppedRunStatus();
     }
     if (forIsOver()) outcome_.reason = "for";
@@ -465,6 +483,11 @@ int Hold::ended(int status) {
 }
 
 int Hold::run() {
+    // Before anything is taken: a guard that holds already ends the run now.
+    if (checkGuards()) {
+        outcome_.reached = false;
+        return ended(exitCode(Exit::Done));
+    }
     const MemoryRoom room = readMemoryRoom();
     if (!room.known) {
         return refuse("room-unreadable", "the memory room cannot be read (" + room.error + "), so nothing is held");

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "headless/cli/exit_status.h"
+#include "headless/runs/guard.h"
 #include "headless/runs/tick_wait.h"
 #include "headless/system/console_text.h"
 #include "headless/system/stop_request.h"
@@ -10,6 +11,7 @@
 namespace {
 std::optional<std::uint64_t> deadline;
 bool timedOut = false;
+std::optional<GuardTrip> tripped;
 std::optional<std::uint64_t> endingSince;  // when a wait for output first saw the run stopping
 // Well inside the time orchestrators leave between their stop and a kill
 // (Kubernetes: 30 s by default), and long enough for a reader that is busy.
@@ -24,7 +26,13 @@ bool runTimedOut() {
     return timedOut;
 }
 
-bool runShouldStop() { return stopSignalled() || outputLost() || runTimedOut(); }
+void noteGuardTrip(const GuardTrip& trip) {
+    if (!tripped && !runShouldStop()) tripped = trip;
+}
+
+const GuardTrip* guardTripped() { return tripped ? &*tripped : nullptr; }
+
+bool runShouldStop() { return tripped.has_value() || stopSignalled() || outputLost() || runTimedOut(); }
 
 bool outputMayWaitOn() {
     if (!stopSignalled() && !runTimedOut()) return true;
@@ -34,18 +42,21 @@ bool outputMayWaitOn() {
 }
 
 int stoppedRunStatus() {
+    if (tripped) return exitCode(Exit::Guarded);
     if (stopSignalled()) return stoppedCode(stopSignal());
     if (runTimedOut()) return exitCode(Exit::TimedOut);
     return exitCode(Exit::Failed);
 }
 
 const char* stopReason() {
+    if (tripped) return "guard";
     if (stopSignalled()) return "stop";
     if (runTimedOut()) return "timeout";
     return "error";
 }
 
 std::string stopCause() {
+    if (tripped) return tripped->guard;
     if (stopSignalled()) return stopName(stopSignal());
     if (runTimedOut()) return "timeout";
     return "output lost";

@@ -11,8 +11,15 @@
 void setRunDeadline(std::uint64_t milliseconds);
 bool runTimedOut();
 
+// A guard tripped (guard.h): the run stops as at a stop, and ends with
+// 123, unless it was stopping already, since the first cause wins.
+struct GuardTrip;
+void noteGuardTrip(const GuardTrip& trip);
+// The trip that stopped the run, if a guard was its first cause.
+const GuardTrip* guardTripped();
+
 // Whether the run should stop now: a stop signal, output that cannot be
-// written, or the deadline passed.
+// written, the deadline passed, or a guard tripped.
 bool runShouldStop();
 
 // Whether a write that waits for a slow reader of standard output or error
@@ -22,11 +29,12 @@ bool runShouldStop();
 // end.
 bool outputMayWaitOn();
 
-// The status a stopped run ends with: 128 + signal, 124 for the deadline,
-// 1 for output lost; and the name the stop line gives its cause.
+// The status a stopped run ends with: 123 for a guard, 128 + signal, 124
+// for the deadline, 1 for output lost; and the name the stop line gives its
+// cause.
 int stoppedRunStatus();
 std::string stopCause();
-// The same as the end event's reason: "stop", "timeout" or "error".
+// The same as the end event's reason: "guard", "stop", "timeout" or "error".
 const char* stopReason();
 
 // How a run ended, for its end event: filled by the run as it goes.
