@@ -20,6 +20,7 @@
 #include "headless/system/console_text.h"
 #include "headless/system/memory_figures.h"
 #include "headless/system/memory_room.h"
+#include "headless/system/squeeze_room.h"
 #include "headless/system/oom_score.h"
 #include "headless/system/replace_file.h"
 #include "headless/system/stop_request.h"
@@ -146,7 +147,8 @@ int main(int argc, char** argv) {
     // normal-mode block is written whole at its first pass, so it must fit
     // as a physical one must; a hold's memory is resident unless --lazy.
     RoomCheckedAllocator allocator(
-        platformAllocator(), readMemoryRoom,
+        // --pressure squeezes the active page cache too: its room counts it.
+        platformAllocator(), options.mode == RunMode::Pressure ? readSqueezeRoom : readMemoryRoom,
         [](const char* code, const std::string& text) { logEvent(errorEvent(code, text)); },
         options.accessLoad && !options.physical);
 
@@ -203,6 +205,7 @@ int main(int argc, char** argv) {
                  [&allocator, &options]() -> std::optional<std::uint64_t> {
                      // A level kept has no size asked for; its target is the event's target_room.
                      if (options.mode == RunMode::KeepAvailable) return std::nullopt;
+                     if (options.mode == RunMode::Pressure) return std::nullopt;
                      return allocator.lastAsked();
                  }});
     if (metricsFile) {

@@ -89,13 +89,19 @@ StallSource resolveStallSource(const std::string& from, const std::string& cgrou
     }
     // The v2 group is the "0::" line's; a v1-only host may still print one
     // (the kernel always has the default hierarchy), so its mount decides.
-    std::string group;
-    bool hasLine = false;
+    std::string group, v1Memory;
+    bool hasLine = false, onV1 = false;
     std::istringstream cgroups(cgroupText);
     for (std::string line; std::getline(cgroups, line);) {
         if (line.rfind("0::", 0) == 0) {
             group = line.substr(3);
             hasLine = true;
+        }
+        const std::size_t first = line.find(':'), second = line.find(':', first + 1);
+        if (first == std::string::npos || second == std::string::npos) continue;
+        if ((',' + line.substr(first + 1, second - first - 1) + ',').find(",memory,") != std::string::npos) {
+            onV1 = true;
+            v1Memory = line.substr(second + 1);
         }
     }
     std::string point, root;
@@ -119,6 +125,16 @@ StallSource resolveStallSource(const std::string& from, const std::string& cgrou
     std::string below = root == "/" ? group : group.substr(root.size());
     while (!below.empty() && below.back() == '/') below.pop_back();
     // The root group has no memory.pressure: its figures are the system's.
+    // Where cgroup v1 limits the memory, though, the v2 root says nothing
+    // of the group the run is in, and "self" silently becoming the whole
+    // machine is not what was asked.
+    if (below.empty() && onV1) {
+        return {{},
+                "this run's memory is limited through cgroup v1 (group " + v1Memory +
+                    "), whose groups have no stall figures of their own, and its cgroup v2 group is the root; give "
+                    "--pressure-from system for the whole machine's, " + std::string(kSystemFile) +
+                    " (which the neighbours' memory use moves too), or --pressure-from PATH for a v2 group's folder"};
+    }
     if (below.empty()) return {kSystemFile, {}};
     if (below.front() != '/') below.insert(below.begin(), '/');
     return {(point == "/" ? std::string() : point) + below + "/memory.pressure", {}};

@@ -77,6 +77,7 @@ TEST(StallSource, ResolvesEveryForm) {
         {"self in a namespaced mount", "self", "0::/kubepods/pod1\n", kNamespaced,
          "/sys/fs/cgroup/pod1/memory.pressure"},
         {"self on v1 only", "self", "4:memory:/\n0::/\n", kV1Only, ""},
+        {"self in a v1 group, the v2 root", "self", "4:memory:/box\n0::/\n", kHybridMount, ""},
         {"self without a 0:: line", "self", "4:memory:/\n", kV2Mount, ""},
         {"self outside the mount", "self", "0::/other\n", kNamespaced, ""},
     };
