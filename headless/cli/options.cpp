@@ -411,6 +411,7 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
                 },
                 "Linux: end the run (123) once the stall share over\n--pressure-window passes N%; repeatable")
              ->type_name("some=N%|full=N%")
+             ->allow_extra_args(false)  // one value each time: the next argument may be the script
              ->check(formCheck([](const std::string& value) { return parseStallTarget(value).has_value(); },
                                "a stall limit", kStallTargetForms)),
          kInRuns, "--check runs nothing, so there is nothing to stop; leave out --stop-if-pressure");

@@ -46,6 +46,7 @@ std::int64_t PressureController::decide(std::uint64_t now, std::uint64_t held, s
         if (since < (share > 2 * s.target ? quick : whole)) return 0;
         above_ = held;
         aboveAt_ = now;
+        widenings_ = 0;
         if (held == 0) return 0;
         if (below_ && *below_ >= held) below_.reset();  // the curve moved
         const double distance = std::min(1.0, (share - s.target) / target);
@@ -74,8 +75,11 @@ std::int64_t PressureController::decide(std::uint64_t now, std::uint64_t held, s
 void PressureController::widenBracket(std::uint64_t now, std::uint64_t held) {
     const std::uint64_t trust = kTrustWindows * settings_.windowMilliseconds;
     if (above_ && now - aboveAt_ > trust) {
+        // Each widening in a row twice the last: a workload that has gone
+        // leaves room that is found in a few windows, not by 16 MiB steps.
         const std::uint64_t gap = *above_ > held ? *above_ - held : 0;
-        above_ = *above_ + std::max(2 * gap, 4 * kLeastStep);
+        above_ = *above_ + std::max(2 * gap, (4 * kLeastStep) << std::min(widenings_, 6u));
+        ++widenings_;
         aboveAt_ = now;
     }
     if (below_ && now - belowAt_ > trust) {

@@ -63,4 +63,5 @@ private:
     // The last held sizes seen below and above the band, and when.
     std::optional<std::uint64_t> below_, above_;
     std::uint64_t belowAt_ = 0, aboveAt_ = 0;
+    unsigned widenings_ = 0;  // of the size above, since the share was last above the band
 };
