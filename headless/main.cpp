@@ -15,6 +15,7 @@
 #include "headless/record/text_line.h"
 #include "headless/runs/console_host.h"
 #include "headless/runs/hold_run.h"
+#include "headless/runs/pressure_guard.h"
 #include "headless/runs/run_control.h"
 #include "headless/system/block_allocator.h"
 #include "headless/system/console_text.h"
@@ -235,6 +236,12 @@ int main(int argc, char** argv) {
         }
     }
 #endif
+    // A guard on stall figures this system does not have: said before
+    // anything is taken, as --pressure says it.
+    if (const std::string why = pressureGuardsUnreadable(options); !why.empty()) {
+        logEvent(errorEvent("stall-unreadable", "torvane-run: " + why));
+        return exitCode(Exit::Failed);
+    }
     RunOutcome outcome;
     int status = options.mode == RunMode::Script ? runScriptMode(options, allocator, outcome)
                                                  : runHold(options, allocator, outcome);
