@@ -16,11 +16,13 @@
 #include "headless/runs/console_host.h"
 #include "headless/runs/guard.h"
 #include "headless/runs/hold_run.h"
+#include "headless/runs/pressure_guard.h"
 #include "headless/runs/run_control.h"
 #include "headless/system/block_allocator.h"
 #include "headless/system/console_text.h"
 #include "headless/system/memory_figures.h"
 #include "headless/system/memory_room.h"
+#include "headless/system/squeeze_room.h"
 #include "headless/system/oom_score.h"
 #include "headless/system/replace_file.h"
 #include "headless/system/stop_request.h"
@@ -147,7 +149,8 @@ int main(int argc, char** argv) {
     // normal-mode block is written whole at its first pass, so it must fit
     // as a physical one must; a hold's memory is resident unless --lazy.
     RoomCheckedAllocator allocator(
-        platformAllocator(), readMemoryRoom,
+        // --pressure squeezes the active page cache too: its room counts it.
+        platformAllocator(), options.mode == RunMode::Pressure ? readSqueezeRoom : readMemoryRoom,
         [](const char* code, const std::string& text) { logEvent(errorEvent(code, text)); },
         options.accessLoad && !options.physical);
 
@@ -204,6 +207,7 @@ int main(int argc, char** argv) {
                  [&allocator, &options]() -> std::optional<std::uint64_t> {
                      // A level kept has no size asked for; its target is the event's target_room.
                      if (options.mode == RunMode::KeepAvailable) return std::nullopt;
+                     if (options.mode == RunMode::Pressure) return std::nullopt;
                      return allocator.lastAsked();
                  }});
     if (metricsFile) {
@@ -233,6 +237,12 @@ int main(int argc, char** argv) {
         }
     }
 #endif
+    // A guard on stall figures this system does not have: said before
+    // anything is taken, as --pressure says it.
+    if (const std::string why = pressureGuardsUnreadable(options); !why.empty()) {
+        logEvent(errorEvent("stall-unreadable", "torvane-run: " + why));
+        return exitCode(Exit::Failed);
+    }
     RunOutcome outcome;
     int status = options.mode == RunMode::Script ? runScriptMode(options, allocator, outcome)
                                                  : runHold(options, allocator, outcome);

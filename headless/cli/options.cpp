@@ -21,6 +21,8 @@ constexpr char kUsage[] =
     "       torvane-run [options] --hold SIZE [--ramp STEP/INTERVAL] [--for DURATION]\n"
     "                   [-- COMMAND [ARG...]]\n"
     "       torvane-run [options] --keep-available SIZE [--for DURATION]\n"
+    "                   [-- COMMAND [ARG...]]\n"
+    "       torvane-run [options] --pressure some=N%|full=N% [--for DURATION]\n"
     "                   [-- COMMAND [ARG...]]\n";
 
 constexpr char kDescription[] =
@@ -147,7 +149,8 @@ enum RunKinds : unsigned {
     kInCheck = 1u << 1,
     kInHold = 1u << 2,
     kInKeep = 1u << 3,
-    kInHolds = kInHold | kInKeep,
+    kInPressure = 1u << 4,
+    kInHolds = kInHold | kInKeep | kInPressure,
     kInRuns = kInScript | kInHolds,
     kAnywhere = kInRuns | kInCheck,
 };
@@ -363,7 +366,57 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
                       "--keep-available: how far the room may stray either\nside of SIZE before memory is taken "
                       "or given\nback; default max(16M, 0.25% of the total)"),
          kInKeep);
-    goes(amountOption(app, "--max", options.most, "--keep-available: never hold more than SIZE"), kInKeep);
+    goes(amountOption(app, "--max", options.most, "--keep-available, --pressure: never hold more than SIZE"),
+         kInKeep | kInPressure);
+    // --pressure: the kernel's stall figures as the target.
+    app.add_option_function<std::string>(
+           "--pressure",
+           [&options](const std::string& value) {
+               options.mode = RunMode::Pressure;
+               options.pressure = *parseStallTarget(value);
+           },
+           "Linux: hold whatever keeps the share of time stalled\non memory (some task, or all at once) at N% over\n"
+           "--pressure-window, within --pressure-band of it")
+        ->type_name("some=N%|full=N%")
+        ->take_last()
+        ->check(formCheck([](const std::string& value) { return parseStallTarget(value).has_value(); },
+                          "a stall target", kStallTargetForms));
+    goes(duration(app, "--pressure-window", options.pressureWindowMilliseconds,
+                  "--pressure: the window the stall share is measured\nover, from the kernel's total counters "
+                  "(default 5s)"),
+         kInPressure);
+    goes(app.add_option_function<std::string>(
+                "--pressure-band",
+                [&options](const std::string& value) { options.pressureBand = parseStallShare(value); },
+                "--pressure: how far the share may stray either side\nof N before memory is taken or given back; "
+                "default\na quarter of N")
+             ->type_name("N%")
+             ->take_last()
+             ->check(formCheck([](const std::string& value) { return parseStallShare(value).has_value(); },
+                               "a share", "a percentage above 0 and under 100, e.g. --pressure-band 2.5%")),
+         kInPressure);
+    app.add_option("--pressure-from", options.pressureFrom,
+                   "whose stall --pressure and --stop-if-pressure read:\nself (this run's cgroup v2 group, the "
+                   "default),\nsystem (/proc/pressure/memory, the whole machine's)\nor a v2 group's folder")
+        ->type_name("self|system|PATH")
+        ->take_last()
+        ->check(formCheck([](const std::string& value) { return !value.empty(); }, "a source",
+                          "self, system or a cgroup v2 group's folder, e.g. --pressure-from system"));
+    goes(amountOption(app, "--floor", options.floor,
+                      "--pressure: never take the room, counting all page\ncache as room, below SIZE beyond the "
+                      "margin\n(default 64M)"),
+         kInPressure);
+    goes(app.add_option_function<std::vector<std::string>>(
+                "--stop-if-pressure",
+                [&options](const std::vector<std::string>& values) {
+                    for (const std::string& value : values) options.stopIfPressure.push_back(*parseStallTarget(value));
+                },
+                "Linux: end the run (123) once the stall share over\n--pressure-window passes N%; repeatable")
+             ->type_name("some=N%|full=N%")
+             ->allow_extra_args(false)  // one value each time: the next argument may be the script
+             ->check(formCheck([](const std::string& value) { return parseStallTarget(value).has_value(); },
+                               "a stall limit", kStallTargetForms)),
+         kInRuns, "--check runs nothing, so there is nothing to stop; leave out --stop-if-pressure");
 
     // Guards: what ends a run early, with status 123, as an experiment is
     // ended once the system it tests is no longer healthy.
@@ -431,6 +484,7 @@ unsigned kindOf(const Options& options) {
     switch (options.mode) {
     case RunMode::Hold: return kInHold;
     case RunMode::KeepAvailable: return kInKeep;
+    case RunMode::Pressure: return kInPressure;
     case RunMode::Script: break;
     }
     return options.check ? kInCheck : kInScript;
@@ -441,7 +495,8 @@ std::string kindsText(unsigned kinds, const char* between) {
     if (kinds == kAnywhere) return "any";
     std::string text;
     for (const auto& [bit, words] : {std::pair{kInHold, "--hold"}, std::pair{kInKeep, "--keep-available"},
-                                     std::pair{kInScript, "a script"}, std::pair{kInCheck, "--check"}}) {
+                                     std::pair{kInPressure, "--pressure"}, std::pair{kInScript, "a script"},
+                                     std::pair{kInCheck, "--check"}}) {
         if (!(kinds & bit)) continue;
         if (!text.empty()) text += between;
         text += words;
@@ -455,6 +510,7 @@ std::string refusal(const Joined& join, unsigned kind) {
     if (join.whyNot) return join.whyNot;
     const std::string name = "--" + join.option->get_lnames().front();
     if (kind == kInKeep && (join.kinds & kInHold)) return name + " goes with --hold, not --keep-available";
+    if (kind == kInPressure) return name + " goes with " + kindsText(join.kinds & ~kInCheck, " or ") + ", not --pressure";
     return name + " goes with " + kindsText(join.kinds & ~kInCheck, " or ");
 }
 
@@ -506,6 +562,23 @@ std::string usageError(const CLI::App& app, Options& options, const OptionTable&
     // Fewer would be a sample per tick or more: the log would be all samples.
     if (options.sampleMilliseconds && *options.sampleMilliseconds < 50) return "--sample: at least 50ms; e.g. 1s";
     if (app.count("--hold") && app.count("--keep-available")) return "--hold and --keep-available: one at a time";
+    if (app.count("--pressure") && (app.count("--hold") || app.count("--keep-available"))) {
+        return std::string(app.count("--hold") ? "--hold" : "--keep-available") + " and --pressure: one at a time";
+    }
+#ifdef _WIN32
+    // Declared all the same, so that --help and the reference are one text.
+    for (const char* name : {"--pressure", "--stop-if-pressure", "--pressure-from"}) {
+        if (app.count(name)) {
+            return std::string(name) +
+                   ": Linux's memory stall figures (/proc/pressure/memory, a cgroup's memory.pressure) do not "
+                   "exist on Windows; --keep-available holds the room at a level instead";
+        }
+    }
+#endif
+    if (app.count("--pressure-from") && options.mode != RunMode::Pressure && options.stopIfPressure.empty()) {
+        return "--pressure-from says whose stall --pressure or --stop-if-pressure reads; give one of them, "
+               "e.g. --pressure some=10%";
+    }
     const unsigned kind = kindOf(options);
     for (const Joined& join : table.joins) {
         if (join.option->count() > 0 && !(join.kinds & kind)) return refusal(join, kind);

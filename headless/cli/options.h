@@ -7,9 +7,11 @@
 
 #include "headless/cli/metrics_address.h"
 #include "headless/cli/sizes.h"
+#include "headless/cli/stall_target.h"
 
-// A script, or memory held without one (--hold, --keep-available).
-enum class RunMode { Script, Hold, KeepAvailable };
+// A script, or memory held without one (--hold, --keep-available,
+// --pressure).
+enum class RunMode { Script, Hold, KeepAvailable, Pressure };
 
 struct Options {
     RunMode mode = RunMode::Script;
@@ -55,6 +57,14 @@ struct Options {
     std::optional<std::uint64_t> probeTimeoutMilliseconds;  // none: the probe interval
     bool lowMemory = false;                     // --stop-if-low-memory (Windows)
     bool guarded() const { return !roomBelow.empty() || !probes.empty() || lowMemory; }
+    // --pressure: the stall share to hold, over a window of our own.
+    StallTarget pressure;
+    std::uint64_t pressureWindowMilliseconds = 5000;
+    std::optional<double> pressureBand;  // the half-width, a share; default a quarter of the target
+    std::string pressureFrom = "self";   // self, system or a v2 group's folder
+    std::optional<SizeRequest> floor;    // the squeezed room never below this (default 64 MiB)
+    // --stop-if-pressure, each a guard (read as --pressure-from says).
+    std::vector<StallTarget> stopIfPressure;
 };
 
 enum class Parsed { Run, Help, Version, Reference, UsageError };

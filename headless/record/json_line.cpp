@@ -37,6 +37,11 @@ std::string jsonLine(const RunEvent& event) {
     object["room_total"] = bytesOrNull(figures.roomTotalBytes);
     object["usage"] = bytesOrNull(figures.usageBytes);
     object["reclaimable"] = bytesOrNull(figures.reclaimableBytes);
+    // --pressure's runs only: the stall shares over the window.
+    if (event.pressureSome || event.pressureFull) {
+        object["pressure_some"] = orNull(event.pressureSome);
+        object["pressure_full"] = orNull(event.pressureFull);
+    }
     if (event.isCommand()) {
         nlohmann::ordered_json argv = nlohmann::ordered_json::array();
         for (const std::string& argument : event.argv) argv.push_back(oneLine(argument));

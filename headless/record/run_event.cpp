@@ -17,7 +17,10 @@ const EventKindRow kEventKinds[] = {
     {EventKind::HoldReached, "hold-reached", "hold", "a hold holds its whole size, and how long that took"},
     {EventKind::Ramp, "ramp", "ramp", "a --ramp step was taken"},
     {EventKind::Keep, "keep", "keep", "--keep-available's level, band and interval"},
-    {EventKind::Adjust, "adjust", "adjust", "--keep-available took or gave back memory"},
+    {EventKind::Pressure, "pressure", "pressure",
+     "--pressure's target, band and window, and the file its stall figures are read from"},
+    {EventKind::Adjust, "adjust", "adjust",
+     "--keep-available or --pressure took or gave back memory (--pressure: with the stall shares)"},
     {EventKind::Release, "release", "release", "the held memory was given back at the end"},
     {EventKind::Guard, "guard", "guard",
      "a guard (--stop-if-...) tripped: the guard and the figure that tripped it; the run ends with 123"},
@@ -80,6 +83,7 @@ RunEvent holdPartialEvent(std::string code, std::string text) {
 RunEvent holdReachedEvent(std::string text) { return made(EventKind::HoldReached, "hold-reached", std::move(text)); }
 RunEvent rampEvent(std::string text) { return made(EventKind::Ramp, "ramp-step", std::move(text)); }
 RunEvent keepEvent(std::string text) { return made(EventKind::Keep, "keep-level", std::move(text)); }
+RunEvent pressureEvent(std::string text) { return made(EventKind::Pressure, "pressure-start", std::move(text)); }
 RunEvent adjustEvent(std::string code, std::string text) {
     return made(EventKind::Adjust, std::move(code), std::move(text));
 }

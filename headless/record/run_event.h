@@ -26,6 +26,7 @@ enum class EventKind {
     HoldReached,
     Ramp,
     Keep,
+    Pressure,
     Adjust,
     Release,
     Guard,
@@ -65,6 +66,10 @@ struct RunEvent {
     std::optional<double> seconds;           // how long a command ran
     std::optional<std::uint64_t> targetRoom; // --keep-available: the room it keeps
     std::optional<std::uint64_t> band;       // and the band's half-width (the report draws it)
+    // --pressure: the stall shares over the window (0..1) when the event
+    // was logged, and the target and band (the report draws them).
+    std::optional<double> pressureSome, pressureFull;
+    std::optional<double> pressureTarget, pressureBand;
 
     // The end event's.
     std::string reason;                      // done, for, command, timeout, stop, guard, error
@@ -102,6 +107,7 @@ RunEvent holdPartialEvent(std::string code, std::string text);
 RunEvent holdReachedEvent(std::string text);
 RunEvent rampEvent(std::string text);
 RunEvent keepEvent(std::string text);
+RunEvent pressureEvent(std::string text);
 RunEvent adjustEvent(std::string code, std::string text);
 RunEvent releaseEvent(std::string text);
 // A guard tripped: which and on what figure; the run ends with 123.

@@ -13,6 +13,7 @@ std::string scriptKeyword;
 std::optional<std::uint64_t> requestedOverride;
 std::optional<std::uint64_t> targetRoom, targetBand;
 std::uint64_t nextSample = 0;
+PressureFigures pressure;
 
 std::optional<std::uint64_t> requestedNow() {
     if (requestedOverride) return requestedOverride;
@@ -38,6 +39,14 @@ void logEvent(RunEvent event) {
         event.targetRoom = targetRoom;
         event.band = targetBand;
     }
+    if (!event.pressureSome && !event.pressureFull) {
+        event.pressureSome = pressure.some;
+        event.pressureFull = pressure.full;
+    }
+    if (!event.pressureTarget) {
+        event.pressureTarget = pressure.target;
+        event.pressureBand = pressure.band;
+    }
     if (!event.line && scriptLine) {
         event.line = scriptLine;
         event.keyword = scriptKeyword;
@@ -56,6 +65,8 @@ void setTargetRoom(std::optional<std::uint64_t> bytes, std::optional<std::uint64
     targetRoom = bytes;
     targetBand = band;
 }
+
+void setPressureFigures(const PressureFigures& figures) { pressure = figures; }
 
 void sampleIfDue() {
     if (!setup.sampleMilliseconds) return;

@@ -31,6 +31,14 @@ void setRequested(std::optional<std::uint64_t> bytes);
 // --keep-available's target room, given to every event after it.
 void setTargetRoom(std::optional<std::uint64_t> bytes, std::optional<std::uint64_t> band = std::nullopt);
 
+// --pressure's figures, given to every event after: the shares over the
+// window (each 0..1, nothing before the window has two readings), the
+// target and the band.
+struct PressureFigures {
+    std::optional<double> some, full, target, band;
+};
+void setPressureFigures(const PressureFigures& figures);
+
 // From the ticks of every wait: a sample event when one is due.
 void sampleIfDue();
 

@@ -13,6 +13,7 @@
 #include "headless/runs/held_memory.h"
 #include "headless/runs/keep_available.h"
 #include "headless/runs/parallel_fill.h"
+#include "headless/runs/pressure_run.h"
 #include "headless/runs/run_control.h"
 #include "headless/runs/tick_wait.h"
 #include "headless/system/console_text.h"
@@ -76,7 +77,8 @@ public:
         : options_(options),
           outcome_(outcome),
           keeping_(options.mode == RunMode::KeepAvailable),
-          memory_(allocator, keeping_ || !options.lazy, keeping_ ? kKeepBlock : kHoldChunk),
+          pressuring_(options.mode == RunMode::Pressure),
+          memory_(allocator, keeping_ || pressuring_ || !options.lazy, keeping_ || pressuring_ ? kKeepBlock : kHoldChunk),
           start_(steadyClock().nowMilliseconds()),
           guards_(guardsFor(options), options.intervalMilliseconds) {}
 
@@ -85,6 +87,7 @@ public:
 private:
     int holdFixed(const MemoryRoom& room);
     int keepAvailable(const MemoryRoom& room);
+    int holdAtPressure(const MemoryRoom& room);
     bool take(std::uint64_t target);
     int holdUntilTheEnd();
     int runCommand();
@@ -105,10 +108,12 @@ private:
     const Options& options_;
     RunOutcome& outcome_;
     const bool keeping_;
+    const bool pressuring_;
     HeldMemory memory_;
     const std::uint64_t start_;
     std::uint64_t target_ = 0;  // --hold: what to hold; --keep-available: the room to leave
     std::optional<KeepController> keep_;
+    std::optional<PressureLoop> pressure_;
     std::unique_ptr<RoomWatch> watch_;  // keep-available: a burst noticed between readings
     std::uint64_t nextAdjust_ = 0;
     bool roomUnreadable_ = false;
@@ -146,6 +151,10 @@ void Hold::tick() {
     if (checkGuards()) return;
     if (keeping_ && steadyClock().nowMilliseconds() >= nextAdjust_) {
         adjust();
+        nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
+    }
+    if (pressure_ && steadyClock().nowMilliseconds() >= nextAdjust_) {
+        pressure_->adjust(steadyClock().nowMilliseconds(), [] { return !runShouldStop(); });
         nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
     }
     checkOutputReader();
@@ -371,7 +380,7 @@ int Hold::notReached(const std::string& why) {
 
 // " (the whole size held 2.40 s)": how long a hold had all it was asked.
 std::string Hold::heldFor() const {
-    if (!reachedAt_ || keeping_) return {};
+    if (!reachedAt_ || keeping_ || pressuring_) return {};
     return runSaid(IDS_RUN_WHOLE_HELD, {seconds(steadyClock().nowMilliseconds() - *reachedAt_)});
 }
 
@@ -401,6 +410,25 @@ int Hold::keepAvailable(const MemoryRoom& room) {
     return options_.command.empty() ? holdUntilTheEnd() : runCommand();
 }
 
+// --pressure: the stall figures read once before anything is taken (none:
+// exit 1 naming the file), then one reading and step each interval.
+int Hold::holdAtPressure(const MemoryRoom& room) {
+    pressure_.emplace(options_, memory_, room, steadyClock().nowMilliseconds());
+    std::string why;
+    if (!pressure_->open(why)) {
+        pressure_.reset();
+        logEvent(errorEvent("stall-unreadable", "torvane-run: " + why));
+        outcome_.reason = "error";
+        outcome_.reached = false;
+        return exitCode(Exit::Failed);
+    }
+    setRequested(std::nullopt);
+    logEvent(pressureEvent(pressure_->startText()));
+    pressure_->adjust(steadyClock().nowMilliseconds(), [] { return !runShouldStop(); });
+    nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
+    return options_.command.empty() ? holdUntilTheEnd() : runCommand();
+}
+
 int Hold::holdUntilTheEnd() {
     Pause pause;
     waitFor(pause, std::nullopt);
@@ -412,6 +440,11 @@ int Hold::holdUntilTheEnd() {
 // have kept it from).
 void Hold::settleOutcome() {
     if (reachedAt_) outcome_.fullSeconds = static_cast<double>(steadyClock().nowMilliseconds() - *reachedAt_) / 1000.0;
+    if (pressure_) {
+        outcome_.inBand = pressure_->inBand();
+        // The bench's goal: 80 % of the readings in band once it first was.
+        outcome_.reached = pressure_->settled() && pressure_->inBand() >= 0.8;
+    }
     if (!keeping_) return;
     outcome_.inBand = readings_ ? static_cast<double>(inBand_) / readings_ : 0.0;
     outcome_.reached = readings_ > 0 && inBand_ == readings_;
@@ -496,6 +529,7 @@ int Hold::run() {
         logEvent(errorEvent("cache-unread", "torvane-run: the group's page cache cannot be read (" + room.cacheUnread +
                                                 "), so none of it counts as room"));
     }
+    if (pressuring_) return holdAtPressure(room);
     return keeping_ ? keepAvailable(room) : holdFixed(room);
 }
 }  // namespace

@@ -1,0 +1,106 @@
+#include "headless/runs/pressure_control.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+// A take from nothing (or little) is judged on this much: the first steps
+// from 0 are 64, 64 and 96 MiB, not a few blocks.
+constexpr std::uint64_t kGrowBase = 128ull << 20;
+// A step moves at most half of what is held (or of the base): the curve is
+// steep, and the window will say where the next step should go.
+constexpr double kGain = 0.5;
+// A size seen on the other side of the band is trusted for this many
+// windows; then the bracket widens (twice as far each time), since the
+// workload's cache changes and with it the curve. Dropped outright, the
+// next step would be a whole first step again, into the knee.
+constexpr std::uint64_t kTrustWindows = 2;
+
+constexpr double kLeastGain = 1.0 / 16;
+
+std::uint64_t wholeSteps(std::uint64_t bytes) { return bytes / kLeastStep * kLeastStep; }
+}  // namespace
+
+PressureController::PressureController(PressureSettings settings, std::uint64_t start)
+    : settings_(settings), window_(settings.windowMilliseconds), lastStep_(start) {}
+
+void PressureController::moved(std::uint64_t now, std::int64_t bytes) {
+    if (bytes != 0) lastStep_ = now;
+}
+
+std::int64_t PressureController::decide(std::uint64_t now, std::uint64_t held, std::int64_t room) {
+    const PressureSettings& s = settings_;
+    if (room < 0) return -static_cast<std::int64_t>(std::min<std::uint64_t>(held, static_cast<std::uint64_t>(-room)));
+    if (s.most && held > *s.most) return -static_cast<std::int64_t>(held - *s.most);
+    widenBracket(now, held);
+    const std::optional<double> measured = share();
+    if (!measured) return 0;
+    const double share = *measured;
+    const std::uint64_t since = now - lastStep_;
+    const double target = std::max(s.target, 1e-6);
+    // Far from the target, half a window already tells the direction; near
+    // it, only the whole window does.
+    const std::uint64_t quick = s.windowMilliseconds / 2, whole = s.windowMilliseconds;
+
+    if (share > s.target + s.band) {
+        if (since < (share > 2 * s.target ? quick : whole)) return 0;
+        above_ = held;
+        aboveAt_ = now;
+        widenings_ = 0;
+        if (held == 0) return 0;
+        if (below_ && *below_ >= held) below_.reset();  // the curve moved
+        const double distance = std::min(1.0, (share - s.target) / target);
+        std::uint64_t step = std::min(held, stepOf(static_cast<double>(held) * kGain * distance, -1));
+        if (below_) step = std::min(step, std::max(wholeSteps((held - *below_) / 2), kLeastStep));
+        return -static_cast<std::int64_t>(step);
+    }
+    if (share < s.target - s.band) {
+        if (since < (share < s.target / 2 ? quick : whole)) return 0;
+        below_ = held;
+        belowAt_ = now;
+        if (above_ && *above_ <= held) above_.reset();
+        const double distance = std::min(1.0, (s.target - share) / target);
+        std::uint64_t step = stepOf(static_cast<double>(std::max(held, kGrowBase)) * kGain * distance, 1);
+        // Within a least step of a size seen above the band: as near as steps go.
+        if (above_) step = std::min(step, wholeSteps((*above_ - held) / 2));
+        step = std::min(step, static_cast<std::uint64_t>(room));
+        if (s.most) step = std::min(step, *s.most - held);
+        step = wholeSteps(step);  // never past the floor by a part of a step
+        if (step == 0) return 0;
+        return static_cast<std::int64_t>(step);
+    }
+    return 0;
+}
+
+void PressureController::widenBracket(std::uint64_t now, std::uint64_t held) {
+    const std::uint64_t trust = kTrustWindows * settings_.windowMilliseconds;
+    if (above_ && now - aboveAt_ > trust) {
+        // Each widening in a row twice the last: a workload that has gone
+        // leaves room that is found in a few windows, not by 16 MiB steps.
+        const std::uint64_t gap = *above_ > held ? *above_ - held : 0;
+        above_ = *above_ + std::max(2 * gap, (4 * kLeastStep) << std::min(widenings_, 6u));
+        ++widenings_;
+        aboveAt_ = now;
+    }
+    if (below_ && now - belowAt_ > trust) {
+        const std::uint64_t gap = held > *below_ ? held - *below_ : 0;
+        const std::uint64_t widen = std::max(2 * gap, 4 * kLeastStep);
+        if (*below_ > widen) {
+            below_ = *below_ - widen;
+            belowAt_ = now;
+        } else {
+            below_.reset();
+        }
+    }
+}
+
+// The gain halves at each turn and doubles back (to 1) with each step in
+// the same direction: a limit cycle between two sizes shrinks to nothing,
+// and a moved curve is found again in a few steps.
+std::uint64_t PressureController::stepOf(double bytes, int direction) {
+    if (lastDirection_ != 0) gain_ = direction == lastDirection_ ? std::min(1.0, gain_ * 2) : std::max(kLeastGain, gain_ / 2);
+    lastDirection_ = direction;
+    const double scaled = bytes * gain_;
+    const std::uint64_t whole = static_cast<std::uint64_t>(scaled) / kLeastStep * kLeastStep;
+    return std::max(whole, kLeastStep);
+}

@@ -1,0 +1,243 @@
+// The --pressure controller against stall curves on a scripted clock: each
+// interval the run reads the counter, decides and moves, as the hold does.
+// A plant turns what is held into a stall share (steep, noisy, delayed, or
+// the curve measured in a 700 MiB group); checked for what a user would see
+// go wrong: a loop that never settles, one that takes and gives back on its
+// own, a take while the stall is above the band, the floor or --max passed.
+#include "headless/runs/pressure_control.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <deque>
+#include <functional>
+#include <vector>
+
+namespace {
+constexpr std::uint64_t kMiB = 1ull << 20;
+constexpr std::uint64_t kInterval = 250;  // ms
+constexpr std::uint64_t kWindow = 5000;
+
+// The stall share 0..1 that `held` bytes cause at `t` ms.
+using Curve = std::function<double(std::uint64_t held, std::uint64_t t)>;
+
+// Linear between the points (MiB held, share), flat beyond.
+double interpolated(const std::vector<std::pair<double, double>>& points, std::uint64_t held) {
+    const double mib = static_cast<double>(held) / kMiB;
+    if (mib <= points.front().first) return points.front().second;
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        if (mib <= points[i].first) {
+            const auto& [x0, y0] = points[i - 1];
+            const auto& [x1, y1] = points[i];
+            return y0 + (y1 - y0) * (mib - x0) / (x1 - x0);
+        }
+    }
+    return points.back().second;
+}
+
+// A deterministic noise, -1..1.
+double noise(std::uint64_t t) {
+    std::uint64_t x = t * 6364136223846793005ull + 1442695040888963407ull;
+    x ^= x >> 33;
+    return static_cast<double>(x % 2001) / 1000.0 - 1.0;
+}
+
+// Measured in a 700 MiB group re-reading a 500 MiB file (0 % at 100 MiB,
+// about 13 % at 350 MiB), with the 50 % seen at 250 MiB during the first
+// squeeze: the first 3 s past 250 MiB.
+Curve recorded() {
+    auto firstSqueeze = std::make_shared<std::optional<std::uint64_t>>();
+    return [firstSqueeze](std::uint64_t held, std::uint64_t t) {
+        if (held >= 250 * kMiB && !*firstSqueeze) *firstSqueeze = t;
+        if (*firstSqueeze && t - **firstSqueeze < 3000) return 0.5;
+        const double share = interpolated({{100, 0}, {200, 0.02}, {300, 0.07}, {350, 0.13}, {400, 0.3}, {450, 0.7}}, held);
+        return std::clamp(share * (1 + 0.3 * noise(t)), 0.0, 1.0);
+    };
+}
+
+Curve steep() {
+    return [](std::uint64_t held, std::uint64_t) {
+        return interpolated({{0, 0}, {380, 0}, {400, 0.1}, {420, 0.6}, {440, 1.0}}, held);
+    };
+}
+
+Curve noisy() {
+    return [](std::uint64_t held, std::uint64_t t) {
+        const double share = interpolated({{0, 0}, {200, 0}, {600, 0.2}}, held);
+        return std::clamp(share + 0.04 * noise(t), 0.0, 1.0);
+    };
+}
+
+// The stall follows what was held `delay` ms before.
+Curve delayed(Curve curve, std::uint64_t delay) {
+    auto past = std::make_shared<std::deque<std::pair<std::uint64_t, std::uint64_t>>>();
+    return [curve, delay, past](std::uint64_t held, std::uint64_t t) {
+        past->push_back({t, held});
+        while (past->size() > 1 && (*past)[1].first + delay <= t) past->pop_front();
+        return curve(past->front().first + delay <= t ? past->front().second : 0, t);
+    };
+}
+
+struct Step {
+    std::uint64_t at;
+    std::int64_t bytes;
+    double share;  // the share the controller went by
+};
+
+struct Trace {
+    std::vector<Step> steps;
+    std::vector<std::pair<std::uint64_t, double>> windows;  // each window's share, from t = 0
+    std::uint64_t mostHeld = 0;
+    std::uint64_t end = 0;
+};
+
+// The run: `room` is what may still be taken before the floor with nothing
+// held (so held never passes it).
+Trace run(Curve curve, PressureSettings settings, std::uint64_t millis, std::uint64_t room = 4096 * kMiB,
+          std::uint64_t startHeld = 0) {
+    PressureController controller(settings);
+    Trace trace;
+    std::uint64_t held = startHeld, total = 0;
+    std::uint64_t windowStart = 0, windowTotal = 0;
+    for (std::uint64_t t = 0; t <= millis; t += kInterval) {
+        const double share = curve(held, t);
+        controller.read(t, total);
+        const std::int64_t change =
+            controller.decide(t, held, static_cast<std::int64_t>(room) - static_cast<std::int64_t>(held));
+        if (change != 0) {
+            trace.steps.push_back({t, change, controller.share().value_or(-1)});
+            held = static_cast<std::uint64_t>(static_cast<std::int64_t>(held) + change);
+            controller.moved(t, change);
+        }
+        trace.mostHeld = std::max(trace.mostHeld, held);
+        total += static_cast<std::uint64_t>(share * kInterval * 1000);
+        if (t - windowStart >= kWindow) {
+            trace.windows.push_back({t, static_cast<double>(total - windowTotal) / ((t - windowStart) * 1000.0)});
+            windowStart = t;
+            windowTotal = total;
+        }
+    }
+    trace.end = held;
+    return trace;
+}
+
+PressureSettings tenPercent() {
+    PressureSettings s;
+    s.target = 0.10;
+    s.band = 0.025;
+    s.windowMilliseconds = kWindow;
+    return s;
+}
+
+// Direction changes among the steps from `from` on.
+int reversals(const Trace& trace, std::uint64_t from) {
+    int count = 0;
+    std::int64_t last = 0;
+    for (const Step& step : trace.steps) {
+        if (step.at < from) continue;
+        if (last != 0 && (last > 0) != (step.bytes > 0)) ++count;
+        last = step.bytes;
+    }
+    return count;
+}
+
+double shareInBand(const Trace& trace, std::uint64_t from, double low, double high) {
+    int in = 0, all = 0;
+    for (const auto& [t, share] : trace.windows) {
+        if (t < from) continue;
+        ++all;
+        in += share >= low && share <= high;
+    }
+    return all ? static_cast<double>(in) / all : 0;
+}
+
+TEST(PressureControl, SettlesOnEachCurve) {
+    const struct {
+        const char* what;
+        Curve curve;
+        double low, high;  // the windows' share after settling
+        int mostReversals;  // from 60 s on
+    } cases[] = {
+        {"steep", steep(), 0.05, 0.2, 4},
+        {"noisy", noisy(), 0.06, 0.14, 6},
+        {"recorded", recorded(), 0.05, 0.2, 6},
+        {"delayed 2 s", delayed(steep(), 2000), 0.05, 0.2, 4},
+    };
+    for (const auto& c : cases) {
+        const Trace trace = run(c.curve, tenPercent(), 180000);
+        ASSERT_FALSE(trace.steps.empty()) << c.what;
+        EXPECT_GT(trace.steps.front().bytes, 0) << c.what << ": began by giving back";
+        EXPECT_GE(shareInBand(trace, 60000, c.low, c.high), 0.8) << c.what;
+        EXPECT_LE(reversals(trace, 60000), c.mostReversals) << c.what << ": oscillates";
+    }
+}
+
+TEST(PressureControl, ReleasesFirstWhenAbove) {
+    // Starting with 430 MiB held on the steep curve (90 % stall).
+    const Trace trace = run(steep(), tenPercent(), 30000, 4096 * kMiB, 430 * kMiB);
+    ASSERT_FALSE(trace.steps.empty());
+    EXPECT_LT(trace.steps.front().bytes, 0) << "took more while the stall was above the band";
+    EXPECT_LE(trace.steps.front().at, kWindow) << "the give-back waited more than a window";
+    for (const Step& step : trace.steps) {
+        if (step.bytes > 0) {
+            EXPECT_LT(step.share, 0.10 - 0.025) << "a take at " << step.at;
+        }
+        if (step.bytes < 0) {
+            EXPECT_GT(step.share, 0.10 + 0.025) << "a give-back at " << step.at;
+        }
+    }
+}
+
+TEST(PressureControl, NeverPastTheFloorOrMax) {
+    const struct {
+        const char* what;
+        std::uint64_t room;
+        std::optional<std::uint64_t> most;
+        std::uint64_t limit;  // what may be held at most
+    } cases[] = {
+        {"the floor stops it before the stall", 200 * kMiB, std::nullopt, 200 * kMiB},
+        {"--max stops it", 4096 * kMiB, 250 * kMiB, 250 * kMiB},
+        {"an odd floor", 333 * kMiB + 4096, std::nullopt, 333 * kMiB + 4096},
+    };
+    for (const auto& c : cases) {
+        PressureSettings s = tenPercent();
+        s.most = c.most;
+        const Trace trace = run(steep(), s, 120000, c.room);
+        EXPECT_LE(trace.mostHeld, c.limit) << c.what;
+        EXPECT_GE(trace.mostHeld, c.limit - 2 * kLeastStep) << c.what << ": stopped well short";
+    }
+}
+
+TEST(PressureControl, GivesBackAtOnceBelowTheFloorOrOverMax) {
+    PressureSettings s = tenPercent();
+    s.most = 100 * kMiB;
+    const struct {
+        const char* what;
+        std::uint64_t held;
+        std::int64_t room;
+        std::int64_t move;
+    } cases[] = {
+        {"the floor passed", 80 * kMiB, -static_cast<std::int64_t>(30 * kMiB), -static_cast<std::int64_t>(30 * kMiB)},
+        {"the floor passed by more than is held", 10 * kMiB, -static_cast<std::int64_t>(30 * kMiB),
+         -static_cast<std::int64_t>(10 * kMiB)},
+        {"over --max", 130 * kMiB, 1000 * static_cast<std::int64_t>(kMiB), -static_cast<std::int64_t>(30 * kMiB)},
+        {"neither, and no reading yet", 50 * kMiB, 1000 * static_cast<std::int64_t>(kMiB), 0},
+    };
+    for (const auto& c : cases) {
+        PressureController controller(s);
+        controller.read(0, 0);
+        EXPECT_EQ(controller.decide(0, c.held, c.room), c.move) << c.what;
+    }
+}
+
+TEST(PressureControl, ATakeWaitsForTheWindowToSeeTheLast) {
+    // No stall at all: takes come at most every half window.
+    const Trace trace = run([](std::uint64_t, std::uint64_t) { return 0.0; }, tenPercent(), 30000);
+    ASSERT_GE(trace.steps.size(), 3u);
+    for (std::size_t i = 1; i < trace.steps.size(); ++i) {
+        EXPECT_GE(trace.steps[i].at - trace.steps[i - 1].at, kWindow / 2) << i;
+    }
+    // And the steps grow with what is held.
+    EXPECT_GT(trace.steps.back().bytes, trace.steps.front().bytes);
+}
+}  // namespace
