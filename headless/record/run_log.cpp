@@ -13,6 +13,8 @@ std::string scriptKeyword;
 std::optional<std::uint64_t> requestedOverride;
 std::optional<std::uint64_t> targetRoom, targetBand;
 std::uint64_t nextSample = 0;
+std::string heldKind;
+std::function<std::optional<std::uint64_t>()> kindResident;
 
 std::optional<std::uint64_t> requestedNow() {
     if (requestedOverride) return requestedOverride;
@@ -38,6 +40,8 @@ void logEvent(RunEvent event) {
         event.targetRoom = targetRoom;
         event.band = targetBand;
     }
+    event.heldKind = heldKind;
+    if (kindResident && !event.kindResident) event.kindResident = kindResident();
     if (!event.line && scriptLine) {
         event.line = scriptLine;
         event.keyword = scriptKeyword;
@@ -57,6 +61,11 @@ void setTargetRoom(std::optional<std::uint64_t> bytes, std::optional<std::uint64
     targetBand = band;
 }
 
+void setHeldKind(std::string name, std::function<std::optional<std::uint64_t>()> resident) {
+    heldKind = std::move(name);
+    kindResident = std::move(resident);
+}
+
 void sampleIfDue() {
     if (!setup.sampleMilliseconds) return;
     const std::uint64_t now = steadyClock().nowMilliseconds();
@@ -67,5 +76,12 @@ void sampleIfDue() {
     std::string text = "held " + mebibytesText(held);
     const std::optional<std::uint64_t> requested = requestedNow();
     if (requested) text += " of " + mebibytesText(*requested) + " asked";
-    logEvent(sampleEvent(text));
+    RunEvent sample = sampleEvent(text);
+    if (kindResident) {
+        // Measured once, for the text and the figure alike.
+        sample.kindResident = kindResident();
+        sample.text += ", " + heldKind + " resident " +
+                       (sample.kindResident ? mebibytesText(*sample.kindResident) : std::string("not measurable"));
+    }
+    logEvent(std::move(sample));
 }

@@ -31,6 +31,11 @@ void setRequested(std::optional<std::uint64_t> bytes);
 // --keep-available's target room, given to every event after it.
 void setTargetRoom(std::optional<std::uint64_t> bytes, std::optional<std::uint64_t> band = std::nullopt);
 
+// The kind of memory a hold takes ("anon", "file", "shmem") and how its
+// own pages' residency is measured (nothing: not measurable, or anon's,
+// which the resident figure is), given to every event after it.
+void setHeldKind(std::string name, std::function<std::optional<std::uint64_t>()> resident);
+
 // From the ticks of every wait: a sample event when one is due.
 void sampleIfDue();
 
