@@ -15,11 +15,13 @@
 #include "headless/record/text_line.h"
 #include "headless/runs/console_host.h"
 #include "headless/runs/guard.h"
+#include "headless/runs/held_kind.h"
 #include "headless/runs/hold_run.h"
 #include "headless/runs/pressure_guard.h"
 #include "headless/runs/run_control.h"
 #include "headless/system/block_allocator.h"
 #include "headless/system/console_text.h"
+#include "headless/system/held_pages.h"
 #include "headless/system/memory_figures.h"
 #include "headless/system/memory_room.h"
 #include "headless/system/squeeze_room.h"
@@ -148,11 +150,18 @@ int main(int argc, char** argv) {
     // Resident blocks must fit the memory room. With the access load a
     // normal-mode block is written whole at its first pass, so it must fit
     // as a physical one must; a hold's memory is resident unless --lazy.
+    // A hold's --kind file or shmem takes its blocks from pages of its own,
+    // opened before anything is taken; a refusal is said once the log is up.
+    OpenedPages kindPages;
+    if (options.mode != RunMode::Script && options.kind.kind != HeldKind::Anon) kindPages = openHeldPages(options.kind);
     RoomCheckedAllocator allocator(
         // --pressure squeezes the active page cache too: its room counts it.
-        platformAllocator(), options.mode == RunMode::Pressure ? readSqueezeRoom : readMemoryRoom,
+        kindPages.pages ? static_cast<BlockAllocator&>(*kindPages.pages) : platformAllocator(),
+        options.mode == RunMode::Pressure ? readSqueezeRoom : readMemoryRoom,
         [](const char* code, const std::string& text) { logEvent(errorEvent(code, text)); },
         options.accessLoad && !options.physical);
+    allocator.setRoomCounts(options.kind.kind != HeldKind::File);
+    useHeldKind(options.kind.kind, kindPages.pages.get());
 
     // The lines the user reads, and the report's record of the same events.
     const bool printSamples = options.sampleMilliseconds.has_value();
@@ -210,6 +219,16 @@ int main(int argc, char** argv) {
                      if (options.mode == RunMode::Pressure) return std::nullopt;
                      return allocator.lastAsked();
                  }});
+    if (options.mode != RunMode::Script) {
+        HeldPages* pages = kindPages.pages.get();
+        std::function<std::optional<std::uint64_t>()> resident;
+        if (pages) resident = [pages] { return pages->resident(); };
+        setHeldKind(kindName(options.kind.kind), std::move(resident));
+    }
+    if (!kindPages.error.empty()) {
+        logEvent(errorEvent("kind-refused", "torvane-run: " + kindPages.error, TextForm::Bare));
+        return exitCode(kindPages.usage ? Exit::Usage : Exit::Failed);
+    }
     if (metricsFile) {
         if (const int refused = checkMetricsFilePath(options, metricsFileShown)) return refused;
     }

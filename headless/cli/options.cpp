@@ -462,6 +462,18 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
                       "Windows: end the run (status 123) once the system\nsignals that its memory is low")
              ->check(noValue("--stop-if-low-memory")),
          kInRuns, kNothingToGuard);
+    goes(app.add_option_function<std::string>(
+                "--kind", [&options](const std::string& value) { options.kind = parseKind(value).value_or(KindRequest{}); },
+                "the memory a hold takes: anon (default), file[:DIR]\n(the page cache of a file made in DIR, "
+                "default\n$TMPDIR or /var/tmp, gone whatever ends the run) or\nshmem (shared memory, as "
+                "/dev/shm holds)")
+             ->type_name("KIND")
+             ->take_last()
+             ->check(formCheck([](const std::string& value) { return parseKind(value).has_value(); }, "a kind",
+                               "anon, file, file:DIR or shmem, e.g. --kind file:/var/tmp")),
+         kInHolds,
+         "--kind goes with --hold or --keep-available, not a script: a script's block is the window's, "
+         "always anonymous memory");
 
     app.add_option("SCRIPT", scripts,
                    "the script to run; after --, the next argument is the\nscript even if it starts with '-'. "
@@ -591,6 +603,11 @@ std::string usageError(const CLI::App& app, Options& options, const OptionTable&
             return "--for ends a hold that has no command; to end the command as well, use --timeout";
         }
         if (options.intervalMilliseconds < 10) return "--interval: at least 10ms; e.g. 250ms";
+        if (options.lazy && options.kind.kind != HeldKind::Anon) {
+            return std::string("--lazy with --kind ") + kindName(options.kind.kind) +
+                   ": lazy memory is only committed, and page cache and shared memory are made only by "
+                   "writing them; leave out --lazy";
+        }
         return {};
     }
     if (scripts.empty()) return "no script named; give one, e.g. torvane-run --yes hold.evk";

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "headless/cli/memory_kind.h"
 #include "headless/cli/metrics_address.h"
 #include "headless/cli/sizes.h"
 #include "headless/cli/stall_target.h"
@@ -43,6 +44,7 @@ struct Options {
     std::uint64_t intervalMilliseconds = 250;      // how often a hold reads the room
     std::optional<SizeRequest> band;   // --keep-available: the half-width of the band
     std::optional<SizeRequest> most;   // --keep-available: the most it holds (--max)
+    KindRequest kind;                  // --kind: the memory a hold takes
     std::vector<std::string> command;  // run while the memory is held, its status the run's
 
     // Guards: each ends the run with 123 once it holds, checked before

@@ -21,6 +21,7 @@ RoomCheckedAllocator::RoomCheckedAllocator(BlockAllocator& inner, ReadRoom readR
     : inner_(inner), readRoom_(std::move(readRoom)), explain_(std::move(explain)), normalResident_(normalResident) {}
 
 bool RoomCheckedAllocator::fits(std::uint64_t bytes) {
+    if (!roomCounts_) return true;
     const MemoryRoom room = readRoom_();
     if (!room.known) {
         // Fails closed: a guess that is wrong inside a limit ends the run.
@@ -104,7 +105,7 @@ bool RoomCheckedAllocator::makeResident(void* block, std::uint64_t bytes) {
     do {
         const std::uint64_t rest = bytes - done;
         std::uint64_t piece = std::min(kResidentPiece, rest);
-        if (rest > 0) {
+        if (rest > 0 && roomCounts_) {
             const MemoryRoom room = readRoom_();
             const std::uint64_t allowed = room.known ? mostResidentIn(room.available) : 0;
             if (rest > allowed) {

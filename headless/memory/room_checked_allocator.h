@@ -58,6 +58,16 @@ public:
     bool makeResident(void* block, std::uint64_t bytes) override;
     std::uint64_t commitLimit() override;
 
+    // False for blocks that are the run's own clean page cache (--kind
+    // file): the room already counts that cache as what the kernel takes
+    // back first (room_rules.h's reclaimable), so taking it can never leave
+    // the room short, and checking it against the room would refuse cache
+    // that costs the room nothing. Such blocks are bounded by their file
+    // system's free space instead, which the pages check themselves.
+    // Shared memory is charged to the group and left out of MemAvailable as
+    // anonymous memory is, so it is checked as anonymous memory.
+    void setRoomCounts(bool counts) { roomCounts_ = counts; }
+
     // What the run holds now: every block taken and not yet given back
     // (the script's block, a hold's chunks). Changed by the run's thread
     // only; read from any (the metrics endpoint's).
@@ -77,6 +87,7 @@ private:
     ReadRoom readRoom_;
     Explain explain_;
     bool normalResident_;
+    bool roomCounts_ = true;
     // Block (normal mode) or heap (physical mode) to its size: every block
     // passes here, so the count needs nothing of the load engine's.
     std::map<void*, std::uint64_t> sizes_;

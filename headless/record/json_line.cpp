@@ -29,6 +29,8 @@ std::string jsonLine(const RunEvent& event) {
     object["requested"] = orNull(event.requested);
     object["target_room"] = orNull(event.targetRoom);
     object["held"] = orNull(event.held);
+    object["kind"] = event.heldKind.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(event.heldKind);
+    object["kind_resident"] = orNull(event.kindResident);
     object["resident"] = bytesOrNull(figures.residentBytes);
     object["committed"] = bytesOrNull(figures.committedBytes);
     object["room"] = bytesOrNull(figures.availableBytes);

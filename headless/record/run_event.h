@@ -86,6 +86,8 @@ struct RunEvent {
     double elapsed = 0;  // seconds since the run began
     MemoryFigures figures;
     std::optional<std::uint64_t> held;  // what torvane-run holds
+    std::string heldKind;               // a hold's --kind ("anon", "file", "shmem"); empty in a script run
+    std::optional<std::uint64_t> kindResident;  // of a file or shmem hold, its pages resident, measured
 
     bool isCommand() const { return kind == EventKind::CommandStart || kind == EventKind::CommandEnd; }
 };

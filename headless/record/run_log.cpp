@@ -14,6 +14,8 @@ std::optional<std::uint64_t> requestedOverride;
 std::optional<std::uint64_t> targetRoom, targetBand;
 std::uint64_t nextSample = 0;
 PressureFigures pressure;
+std::string heldKind;
+std::function<std::optional<std::uint64_t>()> kindResident;
 
 std::optional<std::uint64_t> requestedNow() {
     if (requestedOverride) return requestedOverride;
@@ -47,6 +49,8 @@ void logEvent(RunEvent event) {
         event.pressureTarget = pressure.target;
         event.pressureBand = pressure.band;
     }
+    event.heldKind = heldKind;
+    if (kindResident && !event.kindResident) event.kindResident = kindResident();
     if (!event.line && scriptLine) {
         event.line = scriptLine;
         event.keyword = scriptKeyword;
@@ -67,6 +71,10 @@ void setTargetRoom(std::optional<std::uint64_t> bytes, std::optional<std::uint64
 }
 
 void setPressureFigures(const PressureFigures& figures) { pressure = figures; }
+void setHeldKind(std::string name, std::function<std::optional<std::uint64_t>()> resident) {
+    heldKind = std::move(name);
+    kindResident = std::move(resident);
+}
 
 void sampleIfDue() {
     if (!setup.sampleMilliseconds) return;
@@ -78,5 +86,12 @@ void sampleIfDue() {
     std::string text = "held " + mebibytesText(held);
     const std::optional<std::uint64_t> requested = requestedNow();
     if (requested) text += " of " + mebibytesText(*requested) + " asked";
-    logEvent(sampleEvent(text));
+    RunEvent sample = sampleEvent(text);
+    if (kindResident) {
+        // Measured once, for the text and the figure alike.
+        sample.kindResident = kindResident();
+        sample.text += ", " + heldKind + " resident " +
+                       (sample.kindResident ? mebibytesText(*sample.kindResident) : std::string("not measurable"));
+    }
+    logEvent(std::move(sample));
 }

@@ -38,6 +38,10 @@ struct PressureFigures {
     std::optional<double> some, full, target, band;
 };
 void setPressureFigures(const PressureFigures& figures);
+// The kind of memory a hold takes ("anon", "file", "shmem") and how its
+// own pages' residency is measured (nothing: not measurable, or anon's,
+// which the resident figure is), given to every event after it.
+void setHeldKind(std::string name, std::function<std::optional<std::uint64_t>()> resident);
 
 // From the ticks of every wait: a sample event when one is due.
 void sampleIfDue();

@@ -32,6 +32,9 @@ struct Series {
 };
 std::uint64_t heldOf(const RunEvent& e) { return e.held ? *e.held : MemoryFigures::kUnknown; }
 std::uint64_t residentOf(const RunEvent& e) { return e.figures.residentBytes; }
+std::uint64_t kindResidentOf(const RunEvent& e) {
+    return e.kindResident ? *e.kindResident : MemoryFigures::kUnknown;
+}
 std::uint64_t committedOf(const RunEvent& e) { return e.figures.committedBytes; }
 std::uint64_t roomOf(const RunEvent& e) { return e.figures.availableBytes; }
 std::uint64_t limitOf(const RunEvent& e) { return e.figures.limitBytes; }
@@ -44,7 +47,8 @@ std::uint64_t bandTopOf(const RunEvent& e) {
 constexpr Series kSeries[] = {
     {"limit", "#7f7f7f", limitOf, true},          {"room", "#2ca02c", roomOf, true},
     {"target room", "#17becf", targetOf, true},   {"committed", "#9467bd", committedOf, false},
-    {"resident", "#1f77b4", residentOf, false},   {"held", "#d62728", heldOf, false},
+    {"resident", "#1f77b4", residentOf, false},   {"kind resident", "#ff7f0e", kindResidentOf, false},
+    {"held", "#d62728", heldOf, false},
 };
 // The room of a big machine can be a hundred times what a run holds; drawn
 // on one scale, the run's own lines would lie flat on the axis. Past this

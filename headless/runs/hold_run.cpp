@@ -10,6 +10,7 @@
 #include "headless/record/run_texts.h"
 #include "headless/runs/command_wait.h"
 #include "headless/runs/guards.h"
+#include "headless/runs/held_kind.h"
 #include "headless/runs/held_memory.h"
 #include "headless/runs/keep_available.h"
 #include "headless/runs/parallel_fill.h"
@@ -181,7 +182,7 @@ void Hold::onBurst() {
 // One reading of the room and one decision: a room above the band is taken
 // down to it, a room below is given back at once.
 void Hold::adjust() {
-    const MemoryRoom room = readMemoryRoom();
+    const MemoryRoom room = roomLessOwnCache(readMemoryRoom());
     if (!room.known) {
         // Without the room there is nothing to steer by: hold nothing rather
         // than guess, and say so once.
@@ -210,7 +211,7 @@ void Hold::adjust() {
             keep_->moved(static_cast<std::int64_t>(got));
             moved += got;
             if (got < step) break;
-            const MemoryRoom now = readMemoryRoom();
+            const MemoryRoom now = roomLessOwnCache(readMemoryRoom());
             if (!now.known) break;
             asked = moved + keep_->stillToTake(steadyClock().nowMilliseconds(), now.available, asked, moved);
         }
@@ -268,7 +269,8 @@ bool Hold::take(std::uint64_t target) {
     }
     if (memory_.held() < target) return false;
     reachedAt_ = steadyClock().nowMilliseconds();
-    logEvent(holdReachedEvent(runSaid(IDS_RUN_REACHED, {mebibytesText(target), seconds(*reachedAt_ - began)})));
+    logEvent(holdReachedEvent(runSaid(IDS_RUN_REACHED, {mebibytesText(target), seconds(*reachedAt_ - began)}) +
+                              kindResidentText()));
     return true;
 }
 
@@ -295,7 +297,13 @@ int Hold::holdFixed(const MemoryRoom& room) {
             outcome_.reached = false;
         }
     }
-    if (resident && !fitsRoom(target, room)) {
+    // The run's own page cache is bounded by its disk, not by the room
+    // (RoomCheckedAllocator::setRoomCounts says why).
+    const bool ownCache = heldKindInUse() == HeldKind::File;
+    if (ownCache) {
+        if (const std::string fault = kindRoomFault(target); !fault.empty()) return refuse("disk-refused", fault);
+    }
+    if (resident && !ownCache && !fitsRoom(target, room)) {
         const std::uint64_t fitting = largestFitting(target, room);
         const std::string why = runSaid(IDS_RUN_NOT_FIT, {mebibytesText(target),
                                                           roomText(room.available, room.availableSource), margin});
@@ -334,7 +342,7 @@ int Hold::holdFixed(const MemoryRoom& room) {
         }
     }
     setRequested(target);
-    logEvent(holdStartEvent(runSaid(IDS_RUN_TAKING, {what})));
+    logEvent(holdStartEvent(runSaid(IDS_RUN_TAKING, {what}) + kindTakingText()));
     if (!take(target)) {
         if (runShouldStop()) {
             outcome_.reached = false;
@@ -403,7 +411,7 @@ int Hold::keepAvailable(const MemoryRoom& room) {
     watch_ = std::move(watching.watch);
     logEvent(keepEvent(runSaid(IDS_RUN_KEEPING, {mebibytesText(target_), raised, mebibytesText(band),
                                                 seconds(options_.intervalMilliseconds)}) +
-                       (most ? runSaid(IDS_RUN_KEEP_MOST, {mebibytesText(*most)}) : std::string()) +
+                       kindTakingText(true) + (most ? runSaid(IDS_RUN_KEEP_MOST, {mebibytesText(*most)}) : std::string()) +
                        runSaid(watch_ ? IDS_RUN_KEEP_WATCHED : IDS_RUN_KEEP_POLLED, {watching.how})));
     adjust();
     nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;

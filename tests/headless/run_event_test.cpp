@@ -57,6 +57,8 @@ TEST(RunEventJson, GivesEachKindItsFields) {
     keptEnd.targetRoom = 200 * kMiB;
     keptEnd.heldMax = 300 * kMiB;
     keptEnd.inBand = 0.75;
+    keptEnd.heldKind = "file";
+    keptEnd.kindResident = 250 * kMiB;
     RunEvent west = eventAt(EventKind::Popup, "script-text", "Information: <b>\x1B[31m");
     west.time.utcOffsetMinutes = -330;
 
@@ -68,30 +70,30 @@ TEST(RunEventJson, GivesEachKindItsFields) {
         {"script event", status,
          {{"time", "2025-06-01T14:03:07.412+02:00"}, {"event", "status"}, {"code", "alloc-failed"},
           {"text", "Error: Allocation failed"}, {"line", 4}, {"keyword", "mallocate"}, {"requested", 64 * kMiB},
-          {"held", 0}, {"resident", 3 * kMiB}, {"committed", 12 * kMiB}, {"room", 412 * kMiB},
+          {"held", 0}, {"kind", nullptr}, {"kind_resident", nullptr}, {"resident", 3 * kMiB}, {"committed", 12 * kMiB}, {"room", 412 * kMiB},
           {"limit", 1024 * kMiB}, {"limit_source", "cgroup"},
           {"target_room", nullptr}, {"room_total", 1024 * kMiB}, {"usage", 700 * kMiB}, {"reclaimable", 88 * kMiB}}},
         {"command end", end,
          {{"time", "2025-06-01T14:03:07.412+02:00"}, {"event", "command-end"}, {"code", "command-end"},
-          {"text", "status 3 after 0.02 s"}, {"requested", nullptr}, {"held", 0}, {"resident", 3 * kMiB},
+          {"text", "status 3 after 0.02 s"}, {"requested", nullptr}, {"held", 0}, {"kind", nullptr}, {"kind_resident", nullptr}, {"resident", 3 * kMiB},
           {"committed", 12 * kMiB}, {"room", 412 * kMiB}, {"limit", 1024 * kMiB}, {"limit_source", "cgroup"},
           {"target_room", nullptr}, {"room_total", 1024 * kMiB}, {"usage", 700 * kMiB}, {"reclaimable", 88 * kMiB},
           {"argv", {"sh", "-c", "exit 3"}}, {"status", 3}, {"seconds", 0.02}}},
         {"figures not known", unknown,
          {{"time", "2025-06-01T14:03:07.412+02:00"}, {"event", "sample"}, {"code", "sample"},
-          {"text", "held 0.0MiB"}, {"requested", nullptr}, {"held", nullptr}, {"resident", nullptr},
+          {"text", "held 0.0MiB"}, {"requested", nullptr}, {"held", nullptr}, {"kind", nullptr}, {"kind_resident", nullptr}, {"resident", nullptr},
           {"committed", nullptr}, {"room", nullptr}, {"limit", nullptr}, {"limit_source", nullptr},
           {"target_room", nullptr}, {"room_total", nullptr}, {"usage", nullptr}, {"reclaimable", nullptr}}},
         {"the end of a kept level", keptEnd,
          {{"time", "2025-06-01T14:03:07.412+02:00"}, {"event", "end"}, {"code", "for"}, {"text", "status 0: for"},
-          {"requested", nullptr}, {"target_room", 200 * kMiB}, {"held", 0}, {"resident", 3 * kMiB},
+          {"requested", nullptr}, {"target_room", 200 * kMiB}, {"held", 0}, {"kind", "file"}, {"kind_resident", 250 * kMiB}, {"resident", 3 * kMiB},
           {"committed", 12 * kMiB}, {"room", 412 * kMiB}, {"limit", 1024 * kMiB}, {"limit_source", "cgroup"},
           {"room_total", 1024 * kMiB}, {"usage", 700 * kMiB}, {"reclaimable", 88 * kMiB}, {"status", 0},
           {"reason", "for"}, {"reached", false}, {"held_max", 300 * kMiB}, {"full_seconds", nullptr},
           {"in_band", 0.75}}},
         {"negative offset, control in the text", west,
          {{"time", "2025-06-01T14:03:07.412-05:30"}, {"event", "popup"}, {"code", "script-text"},
-          {"text", "Information: <b>\\x1B[31m"}, {"requested", nullptr}, {"held", 0}, {"resident", 3 * kMiB},
+          {"text", "Information: <b>\\x1B[31m"}, {"requested", nullptr}, {"held", 0}, {"kind", nullptr}, {"kind_resident", nullptr}, {"resident", 3 * kMiB},
           {"committed", 12 * kMiB}, {"room", 412 * kMiB}, {"limit", 1024 * kMiB}, {"limit_source", "cgroup"},
           {"target_room", nullptr}, {"room_total", 1024 * kMiB}, {"usage", 700 * kMiB}, {"reclaimable", 88 * kMiB}}},
     };

@@ -1,0 +1,107 @@
+// --kind: its grammar, the folder a file kind is made in, and the Linux
+// pages themselves: taken, measured and given back through the same calls
+// a hold makes.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "headless/cli/memory_kind.h"
+#include "headless/system/held_pages.h"
+#include "load/load_block.h"
+
+namespace {
+constexpr std::uint64_t kMiB = 1ull << 20;
+
+TEST(MemoryKind, Grammar) {
+    const struct {
+        const char* text;
+        bool valid;
+        HeldKind kind;
+        const char* dir;
+    } cases[] = {
+        {"anon", true, HeldKind::Anon, ""},
+        {"file", true, HeldKind::File, ""},
+        {"file:/var/tmp", true, HeldKind::File, "/var/tmp"},
+        {"file:rel/dir", true, HeldKind::File, "rel/dir"},
+        {"file:/a:b", true, HeldKind::File, "/a:b"},  // only the first colon parts kind and folder
+        {"shmem", true, HeldKind::Shmem, ""},
+        {"file:", false, HeldKind::Anon, ""},
+        {"", false, HeldKind::Anon, ""},
+        {"Shmem", false, HeldKind::Anon, ""},
+        {"files", false, HeldKind::Anon, ""},
+        {"anon:/x", false, HeldKind::Anon, ""},
+        {"shmem:/dev/shm", false, HeldKind::Anon, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto parsed = parseKind(c.text);
+        ASSERT_EQ(parsed.has_value(), c.valid);
+        if (!parsed) continue;
+        EXPECT_EQ(parsed->kind, c.kind);
+        EXPECT_EQ(parsed->dir, c.dir);
+    }
+}
+
+bool onMemory(const std::string& folder) { return folder == "/dev/shm" || folder == "/run/user/0"; }
+
+TEST(MemoryKind, FileFolderChoice) {
+    const struct {
+        const char *named, *tmpdir, *chosen;
+    } cases[] = {
+        {"/data", "/tmp", "/data"},            // named: as named, refused later if it is memory
+        {"/dev/shm", "/tmp", "/dev/shm"},
+        {"", "/scratch", "/scratch"},          // $TMPDIR on a disk
+        {"", "/dev/shm", "/var/tmp"},          // $TMPDIR on tmpfs would be shared memory
+        {"", "", "/var/tmp"},                  // unset
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.named) + " | " + c.tmpdir);
+        EXPECT_EQ(fileFolder(c.named, c.tmpdir, onMemory), c.chosen);
+    }
+}
+
+TEST(MemoryKind, FoldersOnMemoryAreRefused) {
+    const struct {
+        const char* fsType;
+        bool refused;
+    } cases[] = {{"tmpfs", true}, {"ramfs", true}, {"ext4", false}, {"xfs", false}, {"overlay", false}, {"", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fsType);
+        const std::string fault = fileFolderFault("/x", c.fsType);
+        EXPECT_EQ(!fault.empty(), c.refused);
+        if (c.refused) {
+            EXPECT_NE(fault.find("use --kind shmem"), std::string::npos) << fault;
+        }
+    }
+}
+
+// Three blocks taken as a hold takes them; the middle one given back
+// first, which only punching its part out frees (cutting the file back
+// cannot reach it); then the rest.
+void takesMeasuresAndGivesBack(HeldKind kind) {
+    OpenedPages opened = openHeldPages(KindRequest{kind, kind == HeldKind::File ? "/var/tmp" : ""});
+    ASSERT_TRUE(opened.pages) << opened.error;
+    HeldPages& pages = *opened.pages;
+    const auto resident = [&pages] { return pages.resident().value_or(UINT64_MAX); };
+    const std::uint64_t before = resident();
+    LoadBlock blocks[3];
+    for (LoadBlock& block : blocks) ASSERT_EQ(allocateBlock(block, pages, 1, 32 * kMiB, PageTouch::WriteAll), 0);
+    // Measured: all of it there (a little slack for shmem's other mappings).
+    EXPECT_GE(resident(), before + 96 * kMiB);
+    EXPECT_LE(resident(), before + 97 * kMiB);
+    // Written and readable through the block as any block.
+    blocks[1].block[5] = 7;
+    EXPECT_EQ(blocks[1].block[5], 7);
+    releaseBlock(blocks[1], pages, 1);
+    EXPECT_LE(resident(), before + 65 * kMiB) << "a block given back out of order keeps its pages";
+    EXPECT_GE(resident(), before + 64 * kMiB);
+    releaseBlock(blocks[2], pages, 1);
+    releaseBlock(blocks[0], pages, 1);
+    EXPECT_LE(resident(), before + kMiB);
+}
+
+TEST(HeldPages, SharedMemoryIsTakenMeasuredAndGivenBack) { takesMeasuresAndGivesBack(HeldKind::Shmem); }
+TEST(HeldPages, PageCacheIsTakenMeasuredAndGivenBack) { takesMeasuresAndGivesBack(HeldKind::File); }
+
+}  // namespace
