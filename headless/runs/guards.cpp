@@ -68,9 +68,13 @@ bool GuardWatch::check() {
         const std::optional<GuardTrip> trip = guard->check(now);
         if (!trip) continue;
         tripped_ = true;
-        if (runShouldStop()) return true;  // stopped while the guard looked
-        logEvent(guardEvent(trip->guard, trip->figure, runSaid(IDS_RUN_GUARD_TRIPPED, {trip->guard, trip->figure})));
+        // Noted before it is said: a stop that comes while the line is
+        // written is a second stop, not the first cause. One that came while
+        // the guard looked is the first, and the trip goes unsaid.
         noteGuardTrip(*trip);
+        if (guardTripped()) {
+            logEvent(guardEvent(trip->guard, trip->figure, runSaid(IDS_RUN_GUARD_TRIPPED, {trip->guard, trip->figure})));
+        }
         return true;
     }
     // From the end of this check: a slow first probe does not make the
