@@ -41,6 +41,17 @@ std::optional<GuardTrip> RoomGuard::check(std::uint64_t) {
     return GuardTrip{"--stop-if-room-below " + below_.given, runSaid(IDS_RUN_GUARD_ROOM, {shown, mebibytesText(below)})};
 }
 
+std::string keepBelowRoomGuard(const Options& options, std::uint64_t target, const MemoryRoom& room) {
+    for (const Options::RoomGuardOption& guard : options.roomBelow) {
+        const std::uint64_t below = resolveSize(guard.below, room);
+        if (target >= below) continue;
+        return "--keep-available keeps the room at " + mebibytesText(target) + ", below --stop-if-room-below " +
+               guard.given + " (" + mebibytesText(below) +
+               "), which would end the run once the room is kept; keep at least that or lower the guard";
+    }
+    return {};
+}
+
 Guards guardsFor(const Options& options) {
     Guards guards;
     for (const Options::RoomGuardOption& below : options.roomBelow) {

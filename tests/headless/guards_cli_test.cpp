@@ -158,3 +158,17 @@ TEST(Guards, AScriptWithAGuardEndsWith123) {
     EXPECT_EQ(end.value("held", std::uint64_t{1}), 0u);
 }
 }  // namespace
+
+namespace {
+// A share against bytes is compared once the room is read: still a usage
+// error naming both, before anything is held (--max bounds what a faulty
+// build would take).
+TEST(Guards, AKeptRoomBelowARoomGuardIsRefusedOnceTheTotalIsKnown) {
+    const RunResult run = runToEnd(ChildSetup{{"--keep-available", "16M", "--max", "64M", "--stop-if-room-below", "1%", "--for", "1s"}});
+    EXPECT_EQ(run.status, 2) << run.out << run.err;
+    EXPECT_NE(run.err.find("--keep-available keeps the room at 16.0MiB, below --stop-if-room-below 1% ("),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out.find("adjust"), std::string::npos) << run.out;
+}
+}  // namespace
