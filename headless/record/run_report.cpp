@@ -84,6 +84,7 @@ std::vector<Mark> marksOf(const RunRecorder& recorder) {
             lastLine = event.line;
         }
         if (event.kind == EventKind::CommandStart) marks.push_back({event.elapsed, "command"});
+        if (event.kind == EventKind::Guard) marks.push_back({event.elapsed, "guard"});
         if (event.kind == EventKind::CommandEnd) {
             marks.push_back({event.elapsed, event.status ? "exit " + std::to_string(*event.status) : "exit"});
         }

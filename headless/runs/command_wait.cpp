@@ -22,7 +22,9 @@ bool awaitCommand(ExternalCommand& running, std::uint64_t graceMilliseconds, con
         return runShouldStop();
     }
     running.passOn(stopSignalled() ? stopSignal() : kEndRequest);
-    const unsigned stopsSoFar = stopCount();
+    // After a guard's trip every stop signal is a second stop, even one
+    // that came while the trip was being acted on.
+    const unsigned stopsSoFar = guardTripped() ? 0 : stopCount();
     const WaitEnd graceEnd = waitInTicks(
         awaited, steadyClock(), WaitRules{graceMilliseconds, true}, [stopsSoFar] { return stopCount() > stopsSoFar; },
         onTick);

@@ -41,6 +41,17 @@ std::optional<GuardTrip> RoomGuard::check(std::uint64_t) {
     return GuardTrip{"--stop-if-room-below " + below_.given, runSaid(IDS_RUN_GUARD_ROOM, {shown, mebibytesText(below)})};
 }
 
+std::string keepBelowRoomGuard(const Options& options, std::uint64_t target, const MemoryRoom& room) {
+    for (const Options::RoomGuardOption& guard : options.roomBelow) {
+        const std::uint64_t below = resolveSize(guard.below, room);
+        if (target >= below) continue;
+        return "--keep-available keeps the room at " + mebibytesText(target) + ", below --stop-if-room-below " +
+               guard.given + " (" + mebibytesText(below) +
+               "), which would end the run once the room is kept; keep at least that or lower the guard";
+    }
+    return {};
+}
+
 Guards guardsFor(const Options& options) {
     Guards guards;
     for (const Options::RoomGuardOption& below : options.roomBelow) {
@@ -68,9 +79,13 @@ bool GuardWatch::check() {
         const std::optional<GuardTrip> trip = guard->check(now);
         if (!trip) continue;
         tripped_ = true;
-        if (runShouldStop()) return true;  // stopped while the guard looked
-        logEvent(guardEvent(trip->guard, trip->figure, runSaid(IDS_RUN_GUARD_TRIPPED, {trip->guard, trip->figure})));
+        // Noted before it is said: a stop that comes while the line is
+        // written is a second stop, not the first cause. One that came while
+        // the guard looked is the first, and the trip goes unsaid.
         noteGuardTrip(*trip);
+        if (guardTripped()) {
+            logEvent(guardEvent(trip->guard, trip->figure, runSaid(IDS_RUN_GUARD_TRIPPED, {trip->guard, trip->figure})));
+        }
         return true;
     }
     // From the end of this check: a slow first probe does not make the

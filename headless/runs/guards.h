@@ -13,6 +13,11 @@
 // Every guard of `options`, in the order given per kind.
 Guards guardsFor(const Options& options);
 
+// --keep-available's resolved target below a --stop-if-room-below of the
+// room `room`: the usage error naming both, or empty. For a share against
+// bytes, which the command line alone cannot compare.
+std::string keepBelowRoomGuard(const Options& options, std::uint64_t target, const MemoryRoom& room);
+
 // --stop-if-room-below: the room, as the hold reads it, below a size. A
 // share is of the room's total at each reading; a room that cannot be read
 // trips nothing (the hold then holds nothing until it can).

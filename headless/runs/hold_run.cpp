@@ -400,6 +400,12 @@ int Hold::keepAvailable(const MemoryRoom& room) {
         raised = runSaid(IDS_RUN_KEEP_RAISED, {mebibytesText(target_)});
         target_ = kRoomMargin;
     }
+    if (const std::string clash = keepBelowRoomGuard(options_, target_, room); !clash.empty()) {
+        logEvent(errorEvent("usage", "torvane-run: " + clash + " (try --help)", TextForm::Bare));
+        outcome_.reason = "error";
+        outcome_.reached = false;
+        return exitCode(Exit::Usage);
+    }
     const std::uint64_t band = options_.band ? std::max<std::uint64_t>(resolveSize(*options_.band, room), 1)
                                              : defaultKeepBand(room.total);
     std::optional<std::uint64_t> most;

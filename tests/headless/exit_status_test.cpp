@@ -41,6 +41,8 @@ TEST(ExitStatuses, EachRowIsWhatItsModeReturns) {
         {"unknown option", Exit::Usage, {"--bogus", clean}},
         {"no terminal to confirm on", Exit::Usage, {clean}},
         {"hold with two modes", Exit::Usage, {"--hold", "1M", "--keep-available", "1M"}},
+        {"hold a guard ended at the start", Exit::Guarded, {"--hold", "1M", "--stop-if-room-below", "1000T"}},
+        {"script a guard ended", Exit::Guarded, {"--yes", "--stop-if-room-below", "1000T", pause}},
         {"script past its deadline", Exit::TimedOut, {"--yes", "--timeout", "200ms", pause}},
         {"hold past its deadline", Exit::TimedOut, {"--timeout", "200ms", "--hold", "1M"}},
         {"command that cannot start", Exit::NotStarted, {"--hold", "1M", "--", folder.path() + "/no-such-program"}},

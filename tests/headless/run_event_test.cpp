@@ -59,6 +59,17 @@ TEST(RunEventJson, GivesEachKindItsFields) {
     keptEnd.inBand = 0.75;
     keptEnd.heldKind = "file";
     keptEnd.kindResident = 250 * kMiB;
+    RunEvent tripped = guardEvent("--stop-if-probe-fails 'curl -sf x'", "the probe ended with status 7: \x1B[31m",
+                                  "--stop-if-probe-fails 'curl -sf x': the probe ended with status 7");
+    tripped.time = status.time;
+    tripped.figures = status.figures;
+    tripped.held = 0;
+    RunEvent guardEnd = endEvent(123, "guard", false);
+    guardEnd.guard = "--stop-if-room-below 1G";
+    guardEnd.time = status.time;
+    guardEnd.figures = status.figures;
+    guardEnd.held = 0;
+    guardEnd.heldMax = 0;
     RunEvent west = eventAt(EventKind::Popup, "script-text", "Information: <b>\x1B[31m");
     west.time.utcOffsetMinutes = -330;
 
@@ -90,7 +101,21 @@ TEST(RunEventJson, GivesEachKindItsFields) {
           {"committed", 12 * kMiB}, {"room", 412 * kMiB}, {"limit", 1024 * kMiB}, {"limit_source", "cgroup"},
           {"room_total", 1024 * kMiB}, {"usage", 700 * kMiB}, {"reclaimable", 88 * kMiB}, {"status", 0},
           {"reason", "for"}, {"reached", false}, {"held_max", 300 * kMiB}, {"full_seconds", nullptr},
-          {"in_band", 0.75}}},
+          {"in_band", 0.75}, {"guard", nullptr}}},
+        {"a guard's trip, control in the figure", tripped,
+         {{"time", "2025-06-01T14:03:07.412+02:00"}, {"event", "guard"}, {"code", "guard-tripped"},
+          {"text", "--stop-if-probe-fails 'curl -sf x': the probe ended with status 7"}, {"requested", nullptr},
+          {"target_room", nullptr}, {"held", 0}, {"resident", 3 * kMiB}, {"committed", 12 * kMiB},
+          {"room", 412 * kMiB}, {"limit", 1024 * kMiB}, {"limit_source", "cgroup"}, {"room_total", 1024 * kMiB},
+          {"usage", 700 * kMiB}, {"reclaimable", 88 * kMiB}, {"guard", "--stop-if-probe-fails 'curl -sf x'"},
+          {"figure", "the probe ended with status 7: \\x1B[31m"}}},
+        {"the end a guard made", guardEnd,
+         {{"time", "2025-06-01T14:03:07.412+02:00"}, {"event", "end"}, {"code", "guard"},
+          {"text", "status 123: guard"}, {"requested", nullptr}, {"target_room", nullptr}, {"held", 0},
+          {"resident", 3 * kMiB}, {"committed", 12 * kMiB}, {"room", 412 * kMiB}, {"limit", 1024 * kMiB},
+          {"limit_source", "cgroup"}, {"room_total", 1024 * kMiB}, {"usage", 700 * kMiB},
+          {"reclaimable", 88 * kMiB}, {"status", 123}, {"reason", "guard"}, {"reached", false}, {"held_max", 0},
+          {"full_seconds", nullptr}, {"in_band", nullptr}, {"guard", "--stop-if-room-below 1G"}}},
         {"negative offset, control in the text", west,
          {{"time", "2025-06-01T14:03:07.412-05:30"}, {"event", "popup"}, {"code", "script-text"},
           {"text", "Information: <b>\\x1B[31m"}, {"requested", nullptr}, {"held", 0}, {"kind", nullptr}, {"kind_resident", nullptr}, {"resident", 3 * kMiB},

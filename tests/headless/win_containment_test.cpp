@@ -299,6 +299,38 @@ void aCommandThatCannotStartIsNamed(const std::string& exe, const std::string& s
     SetEnvironmentVariableA("COMSPEC", had > 0 && had < sizeof previous ? previous : nullptr);
 }
 
+// Guards on Windows: a health command run as given trips on its status,
+// with its last line of standard error, and on two timeouts in a row, its
+// process ended; the low-memory signal can be asked (Wine never sets it in
+// these runs, so it is reported, not required).
+void aGuardEndsTheRunWith123(const std::string& exe, const std::string& sleeper) {
+    {
+        Folder folder(sleeper);
+        Run run(exe, folder, "--hold 16M --for 20s --stop-if-probe-fails \"cmd /c echo unwell>&2& exit 3\"");
+        check(run.finish(15000) == 123, "a failing probe ends the run with 123: " + run.out() + run.err());
+        check(run.out().find("the probe ended with status 3: unwell") != std::string::npos,
+              "the probe's status and last line of standard error are said: " + run.out());
+    }
+    {
+        Folder folder(sleeper);
+        Run run(exe, folder, "--hold 16M --for 20s --probe-interval 300ms --stop-if-probe-fails pid_sleeper.exe", 0,
+                nullptr, folder.file("").c_str());
+        check(run.finish(15000) == 123, "a probe timing out twice ends the run with 123: " + run.out() + run.err());
+        check(run.out().find("the probe timed out twice in a row") != std::string::npos,
+              "the timeouts are said: " + run.out());
+        const DWORD pid = folder.pidIn("sleeper.pid");
+        check(pid != 0 && processEnds(pid, 3000), "the probe that timed out was ended");
+    }
+    {
+        Folder folder(sleeper);
+        Run run(exe, folder, "--hold 16M --for 1s --stop-if-low-memory");
+        const long status = run.finish(15000);
+        check(status == 0 || status == 123, "--stop-if-low-memory is taken and asked: " + run.out() + run.err());
+        std::printf("note: the system's low-memory signal was %s during a 16 MiB hold\n",
+                    status == 123 ? "set" : "not set");
+    }
+}
+
 // A hold around a command: the memory is held while the command runs, and
 // the command's exit status is the run's; one that cannot start is 127.
 void aHoldPassesOnItsCommandsStatus(const std::string& exe, const std::string& sleeper) {
@@ -584,6 +616,7 @@ int main(int argc, char** argv) {
     aNonBlockingOutputWaitsForItsReader(exe, sleeper);
     theReportIsWrittenAndReplacedWhole(exe, sleeper);
     keepAvailableTakesNoSecondStepOnAStaleFigure(exe, sleeper);
+    aGuardEndsTheRunWith123(exe, sleeper);
     WSADATA winsock;
     WSAStartup(MAKEWORD(2, 2), &winsock);
     theEndpointAnswersAScrape(exe, sleeper);
