@@ -49,6 +49,9 @@ ROWS = [
     (10, "Keep-available settling, in intervals, Wine (torvane-run)", "keep.settle.wine", ["competitor takes 300 MiB", "competitor frees 300 MiB"], ["interval"], False, ("<=", 3.0), ["competitor's step", "from the step's start"]),
     (10, "Keep-available room in band, share of 10 ms samples, Wine (torvane-run)", "keep.spread.wine", ["competitor holding 300 MiB", "competitor gone"], ["samples"], True, (">=", 0.95), ["room lowest", "room highest"]),
     (11, "Access-load pass with --metrics scraped every 100 ms, native (torvane-run)", "metrics.scrape", ["1GiB, 1 worker"], ["without"], True, (">=", 0.98), ["scrapes answered"]),
+    (12, "--pressure some=10% settling, in windows, native (torvane-run)", "pressure.settle", ["some=10% in a 700 MiB group"], ["window"], False, ("<=", 4.0), []),
+    (12, "--pressure windows in band after settling, share, native (torvane-run)", "pressure.band", ["some=10% in a 700 MiB group"], ["windows"], True, (">=", 0.80), []),
+    (12, "--pressure largest share after settling, over the target, native (torvane-run)", "pressure.overshoot", ["some=10% in a 700 MiB group"], ["target"], False, None, []),
 ]
 
 # The rows whose two quiet runs must agree within AGREEMENT.

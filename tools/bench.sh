@@ -90,6 +90,13 @@ say "torvane-run --hold and --keep-available (about 90 s)"
 "$NATIVE/bench_hold_keep" "$TORVANE_ROOT/build/bench-native/torvane-run" 8 3 5 >>"$RUN/native.tsv" \
     2>"$RUN/keep.log" || echo "NOTE	hold.take	bench_hold_keep exited with $?" >>"$RUN/native.tsv"
 
+# --pressure some=10% against a workload re-reading its cache in a throwaway
+# 700 MiB group (root only; otherwise a NOTE): settling, windows in band,
+# the largest share.
+say "torvane-run --pressure (about 90 s)"
+python3 "$TORVANE_ROOT/bench/pressure_bench.py" "$TORVANE_ROOT/build/bench-native/torvane-run" 60 >>"$RUN/native.tsv" \
+    2>"$RUN/pressure.log" || echo "NOTE	pressure.settle	pressure_bench.py exited with $?" >>"$RUN/native.tsv"
+
 # The access load with its metrics endpoint scraped every 100 ms, against
 # the same passes without an endpoint.
 say "access load beside a scraped --metrics (about 35 s)"

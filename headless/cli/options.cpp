@@ -583,7 +583,9 @@ std::string usageError(const CLI::App& app, Options& options, const OptionTable&
         if (app.count(name)) {
             return std::string(name) +
                    ": Linux's memory stall figures (/proc/pressure/memory, a cgroup's memory.pressure) do not "
-                   "exist on Windows; --keep-available holds the room at a level instead";
+                   "exist on Windows; " +
+                   (std::string(name) == "--pressure" ? "--keep-available holds the room at a level instead"
+                                                      : "--stop-if-room-below guards the room instead");
         }
     }
 #endif

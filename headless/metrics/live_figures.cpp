@@ -22,6 +22,8 @@ void countAccessPass(std::uint64_t bytes) {
 void LiveFiguresSink::take(const RunEvent& event) {
     if (event.requested) figures_.requested.store(*event.requested, std::memory_order_relaxed);
     if (event.targetRoom) figures_.targetRoom.store(*event.targetRoom, std::memory_order_relaxed);
+    if (event.pressureSome) figures_.pressureSome.store(*event.pressureSome, std::memory_order_relaxed);
+    if (event.pressureFull) figures_.pressureFull.store(*event.pressureFull, std::memory_order_relaxed);
     switch (event.kind) {
     case EventKind::Adjust: figures_.adjustments.fetch_add(1, std::memory_order_relaxed); break;
     case EventKind::CommandStart: figures_.commandRunning.store(true, std::memory_order_relaxed); break;
@@ -72,6 +74,14 @@ const MetricRow kMetricRows[] = {
      [](const FiguresReading& r) { return count(r.accessWritten); }},
     {"torvane_command_running", MetricType::Gauge, "1 while a command of the run is running, else 0.",
      [](const FiguresReading& r) { return count(r.commandRunning ? 1 : 0); }},
+    {"torvane_pressure_ratio", MetricType::Gauge,
+     "--pressure: the share of time stalled on memory over --pressure-window; line some or full.",
+     [](const FiguresReading& r) {
+         std::vector<Sample> samples;
+         if (r.pressureSome) samples.push_back({{{"line", "some"}}, *r.pressureSome});
+         if (r.pressureFull) samples.push_back({{{"line", "full"}}, *r.pressureFull});
+         return samples;
+     }},
 };
 const unsigned kMetricRowCount = sizeof kMetricRows / sizeof kMetricRows[0];
 
@@ -104,6 +114,11 @@ FiguresReading readFiguresNow(const LiveFigures& live, std::uint64_t held, RunMo
     reading.accessPasses = live.accessPasses.load(std::memory_order_relaxed);
     reading.accessWritten = live.accessWritten.load(std::memory_order_relaxed);
     reading.commandRunning = live.commandRunning.load(std::memory_order_relaxed);
+    for (const auto& [from, to] : {std::pair{&live.pressureSome, &reading.pressureSome},
+                                   std::pair{&live.pressureFull, &reading.pressureFull}}) {
+        const double share = from->load(std::memory_order_relaxed);
+        if (share >= 0) *to = share;
+    }
     const MemoryFigures figures = readMemoryFigures();
     reading.resident = known(figures.residentBytes, MemoryFigures::kUnknown);
     reading.committed = known(figures.committedBytes, MemoryFigures::kUnknown);

@@ -24,6 +24,8 @@ struct LiveFigures {
     std::atomic<std::uint64_t> accessPasses{0};    // access-load passes written
     std::atomic<std::uint64_t> accessWritten{0};   // bytes those passes wrote
     std::atomic<bool> commandRunning{false};
+    // --pressure: the stall shares over the window, 0..1; negative: none yet.
+    std::atomic<double> pressureSome{-1}, pressureFull{-1};
 };
 
 // The process's own.
@@ -51,6 +53,7 @@ struct FiguresReading {
     std::string totalSource;  // what sets the total: host, cgroup, job
     std::uint64_t adjustments = 0, accessPasses = 0, accessWritten = 0;
     bool commandRunning = false;
+    std::optional<double> pressureSome, pressureFull;
     std::string version, mode, kind;
 };
 

@@ -1,6 +1,7 @@
 #include "headless/record/run_log.h"
 
 #include "headless/record/local_time.h"
+#include "headless/memory/stall_window.h"
 #include "headless/record/mebibytes.h"
 #include "headless/runs/tick_wait.h"
 #include "headless/system/memory_figures.h"
@@ -86,6 +87,9 @@ void sampleIfDue() {
     std::string text = "held " + mebibytesText(held);
     const std::optional<std::uint64_t> requested = requestedNow();
     if (requested) text += " of " + mebibytesText(*requested) + " asked";
+    // --pressure: the shares it steers by.
+    if (pressure.some) text += ", stall some " + shareText(*pressure.some);
+    if (pressure.full) text += " full " + shareText(*pressure.full);
     RunEvent sample = sampleEvent(text);
     if (kindResident) {
         // Measured once, for the text and the figure alike.

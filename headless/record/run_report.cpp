@@ -2,6 +2,7 @@
 #include "headless/record/local_time.h"
 #include "headless/record/mebibytes.h"
 #include "headless/record/one_line.h"
+#include "headless/record/stall_chart.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -192,6 +193,16 @@ std::string chart(const RunRecorder& recorder, double seconds) {
     return svg;
 }
 
+// --pressure's runs: the stall share against its band, under the memory.
+std::string stallSection(const RunRecorder& recorder, double seconds) {
+    std::vector<const RunEvent*> points = keptEvents(recorder);
+    for (const RunEvent& e : recorder.samples()) points.push_back(&e);
+    std::stable_sort(points.begin(), points.end(),
+                     [](const RunEvent* a, const RunEvent* b) { return a->elapsed < b->elapsed; });
+    const std::string svg = stallChart(points, seconds);
+    return svg.empty() ? std::string() : "<h2>Memory stall over time</h2>\n" + svg;
+}
+
 std::string cell(const std::string& text) { return "<td>" + htmlEscape(text) + "</td>"; }
 }  // namespace
 
@@ -320,6 +331,7 @@ std::string reportHtml(const ReportHeader& header, const RunRecorder& recorder) 
     }
     html += "</dd>\n</dl>\n";
     html += "<h2>Memory over time</h2>\n" + chart(recorder, header.seconds);
+    html += stallSection(recorder, header.seconds);
     html += "<h2>Events</h2>\n<table>\n<thead><tr><th>time</th><th>s</th><th>event</th><th>code</th><th>line</th>"
             "<th>text</th><th>requested</th><th>held</th><th>resident</th><th>committed</th><th>room</th>"
             "</tr></thead>\n<tbody>\n";

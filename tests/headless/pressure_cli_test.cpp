@@ -165,3 +165,43 @@ TEST(Pressure, HoldsAWorkloadsStallInAGroup) {
     EXPECT_LE(end["held_max"].get<std::uint64_t>(), kMost);
 }
 }  // namespace
+
+namespace {
+// The shares reach every record of the run: JSON samples, the report's
+// chart with its band, the metrics textfile's gauge.
+TEST(Pressure, TheSharesAreInTheSamplesReportAndMetrics) {
+    if (fileText("/proc/pressure/memory").empty()) GTEST_SKIP() << "this kernel keeps no stall figures";
+    Folder folder;
+    const std::string report = folder.path() + "/run.html", metrics = folder.path() + "/run.prom";
+    const RunResult r = runToEnd(ChildSetup{{"--json", "--pressure", "some=10%", "--pressure-from", "system",
+                                             "--pressure-window", "1s", "--max", "16M", "--for", "2s", "--sample",
+                                             "500ms", "--report", report, "--metrics-file", metrics}});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto objects = jsonEvents(r.out);
+    const auto start = ofEvent(objects, "pressure");
+    ASSERT_EQ(start.size(), 1u) << r.out;
+    EXPECT_NE(start[0]["text"].get<std::string>().find("/proc/pressure/memory"), std::string::npos);
+    const auto samples = ofEvent(objects, "sample");
+    ASSERT_FALSE(samples.empty()) << r.out;
+    EXPECT_TRUE(samples.back()["pressure_some"].is_number()) << samples.back().dump();
+    EXPECT_TRUE(samples.back()["pressure_full"].is_number()) << samples.back().dump();
+    const std::string html = fileText(report);
+    EXPECT_NE(html.find("Memory stall over time"), std::string::npos);
+    EXPECT_NE(html.find("class=\"stall-band\""), std::string::npos);
+    EXPECT_NE(html.find("class=\"stall\""), std::string::npos);
+    const std::string prom = fileText(metrics);
+    EXPECT_NE(prom.find("torvane_pressure_ratio{line=\"some\"}"), std::string::npos) << prom;
+    EXPECT_NE(prom.find("mode=\"pressure\""), std::string::npos) << prom;
+}
+
+// Every other run's records are as before: no stall chart, no share fields.
+TEST(Pressure, OtherRunsCarryNoShares) {
+    Folder folder;
+    const std::string report = folder.path() + "/run.html";
+    const RunResult r = runToEnd(ChildSetup{{"--json", "--hold", "1M", "--for", "600ms", "--sample", "200ms",
+                                             "--report", report}});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("pressure_some"), std::string::npos);
+    EXPECT_EQ(fileText(report).find("Memory stall over time"), std::string::npos);
+}
+}  // namespace

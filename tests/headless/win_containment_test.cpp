@@ -478,6 +478,20 @@ void theReportIsWrittenAndReplacedWhole(const std::string& exe, const std::strin
     check(refused.err().find("it is a folder") != std::string::npos, "report: " + refused.err());
 }
 
+// Windows keeps no stall figures: --pressure, --stop-if-pressure and
+// --pressure-from are usage errors that say so, and nothing is taken.
+void stallFiguresAreRefused(const std::string& exe, const std::string& sleeper) {
+    Folder folder(sleeper);
+    for (const char* args : {"--pressure some=10% --for 1s", "--hold 16M --for 0 --stop-if-pressure full=30%",
+                             "--pressure full=5% --pressure-from system --for 1s"}) {
+        Run run(exe, folder, args);
+        const long status = run.finish(10000);
+        check(status == 2, std::string(args) + ": status " + std::to_string(status) + ", expected 2");
+        check(run.err().find("do not exist on Windows") != std::string::npos, std::string(args) + ": " + run.err());
+        check(run.out().find("hold") == std::string::npos, std::string(args) + ": something was taken");
+    }
+}
+
 // A port of 127.0.0.1 that was free a moment ago.
 unsigned short freePort() {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -617,6 +631,7 @@ int main(int argc, char** argv) {
     theReportIsWrittenAndReplacedWhole(exe, sleeper);
     keepAvailableTakesNoSecondStepOnAStaleFigure(exe, sleeper);
     aGuardEndsTheRunWith123(exe, sleeper);
+    stallFiguresAreRefused(exe, sleeper);
     WSADATA winsock;
     WSAStartup(MAKEWORD(2, 2), &winsock);
     theEndpointAnswersAScrape(exe, sleeper);
