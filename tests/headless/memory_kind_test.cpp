@@ -10,6 +10,7 @@
 #include <string>
 
 #include "headless/cli/memory_kind.h"
+#include "headless/runs/held_kind.h"
 #include "headless/system/held_pages.h"
 #include "load/load_block.h"
 
@@ -77,6 +78,54 @@ TEST(MemoryKind, FoldersOnMemoryAreRefused) {
             EXPECT_NE(fault.find("use --kind shmem"), std::string::npos) << fault;
         }
     }
+}
+
+// Pages whose residency the test sets.
+class FakePages final : public HeldPages {
+public:
+    FakePages(HeldKind kind, std::uint64_t resident) : kind_(kind), resident_(resident) {}
+    HeldKind kind() const override { return kind_; }
+    std::optional<std::uint64_t> resident() override { return resident_; }
+    std::string where() const override { return "here"; }
+    std::string roomFor(std::uint64_t) override { return {}; }
+    void* createHeap() override { return nullptr; }
+    void* takeFromHeap(void*, std::uint64_t) override { return nullptr; }
+    void destroyHeap(void*) override {}
+    bool makeResident(void*, std::uint64_t) override { return false; }
+    std::uint64_t commitLimit() override { return 0; }
+
+private:
+    HeldKind kind_;
+    std::uint64_t resident_;
+};
+
+// The room a hold steers by leaves out the run's own page cache, and only
+// where the figure counted it: all of the host's (MemAvailable counts the
+// cache), a group's reclaimable part at most.
+TEST(MemoryKind, TheRunsOwnCacheIsNoRoom) {
+    const std::uint64_t none = UINT64_MAX;
+    const struct {
+        const char* what;
+        HeldKind kind;
+        std::uint64_t resident, available, reclaimable, expected;
+    } cases[] = {
+        {"host", HeldKind::File, 300 * kMiB, 1000 * kMiB, none, 700 * kMiB},
+        {"group, cache partly active", HeldKind::File, 300 * kMiB, 1000 * kMiB, 100 * kMiB, 900 * kMiB},
+        {"group, all reclaimable", HeldKind::File, 300 * kMiB, 1000 * kMiB, 500 * kMiB, 700 * kMiB},
+        {"more cache than room", HeldKind::File, 300 * kMiB, 200 * kMiB, none, 0},
+        {"shared memory is charged already", HeldKind::Shmem, 300 * kMiB, 1000 * kMiB, none, 1000 * kMiB},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakePages pages(c.kind, c.resident);
+        useHeldKind(c.kind, &pages);
+        MemoryRoom room;
+        room.known = true;
+        room.available = c.available;
+        room.reclaimable = c.reclaimable;
+        EXPECT_EQ(roomLessOwnCache(room).available, c.expected);
+    }
+    useHeldKind(HeldKind::Anon, nullptr);
 }
 
 // The descriptor of the pages' file: a memfd of that name, or a file of
