@@ -102,6 +102,36 @@ python3 "$TORVANE_ROOT/bench/pressure_bench.py" "$TORVANE_ROOT/build/bench-nativ
 say "access load beside a scraped --metrics (about 35 s)"
 "$NATIVE/bench_metrics" 16 1 >>"$RUN/native.tsv" || echo "NOTE	metrics.scrape	bench_metrics exited with $?" >>"$RUN/native.tsv"
 
+# --kind file and shmem: the take, start to "reached" by the run's own
+# events, against dd writing the same bytes to the same kind of file (on
+# the same disk, and on /dev/shm), flushed as the take flushes; in turns.
+kind_take() {  # KIND
+    "$TORVANE_ROOT/build/bench-native/torvane-run" --json --hold 1G --kind "$1" --for 0 2>/dev/null | python3 -c '
+import datetime, json, sys
+at = {}
+for line in sys.stdin:
+    event = json.loads(line)
+    if event["event"] in ("hold-start", "hold-reached"):
+        at[event["event"]] = datetime.datetime.fromisoformat(event["time"])
+took = (at["hold-reached"] - at["hold-start"]).total_seconds()
+print("%.1f" % (1024 / took))'
+}
+dd_take() {  # FILE
+    local began ended
+    began=$(date +%s%N)
+    dd if=/dev/zero of="$1" bs=1M count=1024 conv=fdatasync status=none
+    ended=$(date +%s%N)
+    rm -f "$1"
+    awk -v ns=$((ended - began)) 'BEGIN { printf "%.1f", 1024 / (ns / 1e9) }'
+}
+say "--kind file and shmem take against dd (about 30 s)"
+for round in 1 2 3; do
+    printf 'BENCH\tkind.take\tfile, 1GiB\tproduct\t%s\tMiB/s\n' "$(kind_take "file:$RUN")"
+    printf 'BENCH\tkind.take\tfile, 1GiB\tdd\t%s\tMiB/s\n' "$(dd_take "$RUN/dd.bin")"
+    printf 'BENCH\tkind.take\tshmem, 1GiB\tproduct\t%s\tMiB/s\n' "$(kind_take shmem)"
+    printf 'BENCH\tkind.take\tshmem, 1GiB\tdd\t%s\tMiB/s\n' "$(dd_take /dev/shm/torvane-bench-dd)"
+done >>"$RUN/native.tsv"
+
 say "script reader's peak memory"
 "$NATIVE/bench_make_script" "$BIG" 1000
 "$NATIVE/bench_make_script" "$SMALL" 1

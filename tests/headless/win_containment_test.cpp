@@ -606,6 +606,42 @@ void keepAvailableTakesNoSecondStepOnAStaleFigure(const std::string& exe, const 
     check(grown < 1024, "stale figure: the keeper took " + std::to_string(grown) + " MiB on a distance of 512 MiB");
 }
 
+// --kind: page cache of delete-on-close files in the folder named, none
+// left when the run is ended from outside; shared memory in sections; the
+// residency said to be not measurable rather than guessed.
+void kindsAreHeldAndLeaveNothing(const std::string& exe, const std::string& sleeper) {
+    Folder folder(sleeper);
+    const std::string cache = folder.file("cache");
+    CreateDirectoryA(cache.c_str(), nullptr);
+    const auto filesInCache = [&cache] {
+        int count = 0;
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((cache + "\\*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return 0;
+        do {
+            if (std::string(found.cFileName) != "." && std::string(found.cFileName) != "..") ++count;
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+        return count;
+    };
+    {
+        Run run(exe, folder, "--hold 32M --kind shmem --for 0.2s");
+        const long status = run.finish(20000);
+        check(status == 0, "--kind shmem: exit status " + std::to_string(status) + "; " + run.err());
+        check(run.out().find("as shared memory") != std::string::npos, "--kind shmem: " + run.out());
+    }
+    Run run(exe, folder, "--hold 32M --kind \"file:" + cache + "\"");
+    check(within(20000, [&] { return run.out().find("hold     reached 32.0MiB") != std::string::npos; }),
+          "--kind file: reached; " + run.out() + run.err());
+    check(run.out().find("as page cache in " + cache) != std::string::npos, "--kind file: where, " + run.out());
+    check(run.out().find("not measurable") != std::string::npos, "--kind file: residency, " + run.out());
+    check(filesInCache() > 0, "--kind file: a file in the folder while held");
+    TerminateProcess(run.process(), 9);
+    run.finish(10000);
+    check(within(5000, [&] { return filesInCache() == 0; }), "--kind file: nothing left after TerminateProcess");
+    RemoveDirectoryA(cache.c_str());
+}
+
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr, "usage: torvane_run_win_tests TORVANE_RUN_EXE PID_SLEEPER_EXE\n");
@@ -632,6 +668,7 @@ int main(int argc, char** argv) {
     keepAvailableTakesNoSecondStepOnAStaleFigure(exe, sleeper);
     aGuardEndsTheRunWith123(exe, sleeper);
     stallFiguresAreRefused(exe, sleeper);
+    kindsAreHeldAndLeaveNothing(exe, sleeper);
     WSADATA winsock;
     WSAStartup(MAKEWORD(2, 2), &winsock);
     theEndpointAnswersAScrape(exe, sleeper);
