@@ -14,6 +14,7 @@
 #include "headless/record/run_report.h"
 #include "headless/record/text_line.h"
 #include "headless/runs/console_host.h"
+#include "headless/runs/held_pages.h"
 #include "headless/runs/hold_run.h"
 #include "headless/runs/run_control.h"
 #include "headless/system/block_allocator.h"
@@ -145,8 +146,12 @@ int main(int argc, char** argv) {
     // Resident blocks must fit the memory room. With the access load a
     // normal-mode block is written whole at its first pass, so it must fit
     // as a physical one must; a hold's memory is resident unless --lazy.
+    // Locked or huge pages and their content, for every mode that holds
+    // memory; the hugetlb pool's pages are checked against the pool.
+    PagesAllocator pages(platformAllocator(), pageSettingsOf(options),
+                         [](const char* code, const std::string& text) { logEvent(errorEvent(code, text)); });
     RoomCheckedAllocator allocator(
-        platformAllocator(), readMemoryRoom,
+        pages, options.huge == HugePages::Pool ? RoomCheckedAllocator::ReadRoom(hugePoolRoom) : readMemoryRoom,
         [](const char* code, const std::string& text) { logEvent(errorEvent(code, text)); },
         options.accessLoad && !options.physical);
 
@@ -205,6 +210,7 @@ int main(int argc, char** argv) {
                      if (options.mode == RunMode::KeepAvailable) return std::nullopt;
                      return allocator.lastAsked();
                  }});
+    if (options.huge != HugePages::None) setHugeReader([&pages] { return pages.hugeBytes(); });
     if (metricsFile) {
         if (const int refused = checkMetricsFilePath(options, metricsFileShown)) return refused;
     }

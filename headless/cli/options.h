@@ -7,9 +7,13 @@
 
 #include "headless/cli/metrics_address.h"
 #include "headless/cli/sizes.h"
+#include "headless/memory/page_content.h"
 
 // A script, or memory held without one (--hold, --keep-available).
 enum class RunMode { Script, Hold, KeepAvailable };
+
+// --huge: transparent huge pages, or pages of the hugetlb pool.
+enum class HugePages { None, Transparent, Pool };
 
 struct Options {
     RunMode mode = RunMode::Script;
@@ -42,6 +46,10 @@ struct Options {
     std::optional<SizeRequest> band;   // --keep-available: the half-width of the band
     std::optional<SizeRequest> most;   // --keep-available: the most it holds (--max)
     std::vector<std::string> command;  // run while the memory is held, its status the run's
+    // The held pages themselves.
+    bool lock = false;                 // --lock: locked in memory
+    HugePages huge = HugePages::None;  // --huge[=hugetlb]
+    PageContent content;               // --content
 };
 
 enum class Parsed { Run, Help, Version, Reference, UsageError };

@@ -29,6 +29,8 @@ std::string jsonLine(const RunEvent& event) {
     object["requested"] = orNull(event.requested);
     object["target_room"] = orNull(event.targetRoom);
     object["held"] = orNull(event.held);
+    // Only in runs that ask for huge pages: the system's count of them.
+    if (event.huge) object["huge"] = *event.huge;
     object["resident"] = bytesOrNull(figures.residentBytes);
     object["committed"] = bytesOrNull(figures.committedBytes);
     object["room"] = bytesOrNull(figures.availableBytes);

@@ -77,6 +77,7 @@ struct RunEvent {
     double elapsed = 0;  // seconds since the run began
     MemoryFigures figures;
     std::optional<std::uint64_t> held;  // what torvane-run holds
+    std::optional<std::uint64_t> huge;  // --huge: how much of it the system holds in huge pages
 
     bool isCommand() const { return kind == EventKind::CommandStart || kind == EventKind::CommandEnd; }
 };

@@ -13,6 +13,7 @@ std::string scriptKeyword;
 std::optional<std::uint64_t> requestedOverride;
 std::optional<std::uint64_t> targetRoom, targetBand;
 std::uint64_t nextSample = 0;
+std::function<std::optional<std::uint64_t>()> hugeReader;
 
 std::optional<std::uint64_t> requestedNow() {
     if (requestedOverride) return requestedOverride;
@@ -34,6 +35,7 @@ void logEvent(RunEvent event) {
     event.figures = readMemoryFigures();
     if (setup.held) event.held = setup.held();
     if (!event.requested) event.requested = requestedNow();
+    if (hugeReader && !event.huge) event.huge = hugeReader();
     if (!event.targetRoom) {
         event.targetRoom = targetRoom;
         event.band = targetBand;
@@ -67,5 +69,15 @@ void sampleIfDue() {
     std::string text = "held " + mebibytesText(held);
     const std::optional<std::uint64_t> requested = requestedNow();
     if (requested) text += " of " + mebibytesText(*requested) + " asked";
+    text += hugeNote();
     logEvent(sampleEvent(text));
+}
+
+void setHugeReader(std::function<std::optional<std::uint64_t>()> read) { hugeReader = std::move(read); }
+
+std::string hugeNote() {
+    if (!hugeReader) return {};
+    const std::optional<std::uint64_t> huge = hugeReader();
+    // The system's figure, never the size asked for.
+    return huge ? ", " + mebibytesText(*huge) + " of it in huge pages" : ", huge pages unreadable";
 }

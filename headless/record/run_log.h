@@ -31,6 +31,12 @@ void setRequested(std::optional<std::uint64_t> bytes);
 // --keep-available's target room, given to every event after it.
 void setTargetRoom(std::optional<std::uint64_t> bytes, std::optional<std::uint64_t> band = std::nullopt);
 
+// --huge: how much of what is held is in huge pages, read for every event
+// after it (JSON "huge") and said in samples.
+void setHugeReader(std::function<std::optional<std::uint64_t>()> read);
+// ", 60.0 MiB of it in huge pages" when that is read; empty otherwise.
+std::string hugeNote();
+
 // From the ticks of every wait: a sample event when one is due.
 void sampleIfDue();
 
