@@ -49,6 +49,7 @@ ROWS = [
     (10, "Keep-available settling, in intervals, Wine (torvane-run)", "keep.settle.wine", ["competitor takes 300 MiB", "competitor frees 300 MiB"], ["interval"], False, ("<=", 3.0), ["competitor's step", "from the step's start"]),
     (10, "Keep-available room in band, share of 10 ms samples, Wine (torvane-run)", "keep.spread.wine", ["competitor holding 300 MiB", "competitor gone"], ["samples"], True, (">=", 0.95), ["room lowest", "room highest"]),
     (11, "Access-load pass with --metrics scraped every 100 ms, native (torvane-run)", "metrics.scrape", ["1GiB, 1 worker"], ["without"], True, (">=", 0.98), ["scrapes answered"]),
+    (12, "--content random written, against the fill pass, native (torvane-run)", "content.random", ["256MiB", "1024MiB"], ["fill"], True, (">=", 0.7), []),
 ]
 
 # The rows whose two quiet runs must agree within AGREEMENT.

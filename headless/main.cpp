@@ -143,13 +143,13 @@ int main(int argc, char** argv) {
     if (options.timeoutMilliseconds) setRunDeadline(*options.timeoutMilliseconds);
     if (options.check) return runCheckCommand(options);
 
-    // Resident blocks must fit the memory room. With the access load a
-    // normal-mode block is written whole at its first pass, so it must fit
-    // as a physical one must; a hold's memory is resident unless --lazy.
     // Locked or huge pages and their content, for every mode that holds
     // memory; the hugetlb pool's pages are checked against the pool.
     PagesAllocator pages(platformAllocator(), pageSettingsOf(options),
                          [](const char* code, const std::string& text) { logEvent(errorEvent(code, text)); });
+    // Resident blocks must fit the memory room. With the access load a
+    // normal-mode block is written whole at its first pass, so it must fit
+    // as a physical one must; a hold's memory is resident unless --lazy.
     RoomCheckedAllocator allocator(
         pages, options.huge == HugePages::Pool ? RoomCheckedAllocator::ReadRoom(hugePoolRoom) : readMemoryRoom,
         [](const char* code, const std::string& text) { logEvent(errorEvent(code, text)); },

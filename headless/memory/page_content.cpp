@@ -1,13 +1,12 @@
 #include "headless/memory/page_content.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 constexpr std::uint64_t kPage = 4096;
 
-// A counter-based mix (splitmix64's finalizer): no state is carried from
-// word to word, so the loop has no chain between iterations and the
-// compiler keeps several words in flight.
+// splitmix64's finalizer: each page's streams seeded from its address.
 inline std::uint64_t mix(std::uint64_t x) {
     x ^= x >> 30;
     x *= 0xBF58476D1CE4E5B9ull;
@@ -29,24 +28,44 @@ std::uint64_t randomBytesPerPage(unsigned ratio) {
     return target > 44 ? (target - 36) * 25 / 26 : 8;
 }
 
+// One page's random words: eight xorshift64 streams side by side, seeded
+// from the page's address, so that the loop has eight independent chains
+// the compiler keeps in vector registers. Measured over 1 GiB on the bench
+// machine (bench_content, one thread): 16 to 17 GB/s against the fill
+// pass's 23; a counter hash with two 64-bit multiplies a word ran at 8.
+void randomPageWords(std::uint64_t* page, std::uintptr_t pageAddress, std::uint64_t seed) {
+    constexpr std::size_t kLanes = 8;
+    std::uint64_t lane[kLanes];
+    for (std::size_t k = 0; k < kLanes; ++k) lane[k] = mix((pageAddress / kPage) * kLanes + k + seed) | 1;
+    for (std::size_t i = 0; i < kPage / 8; i += kLanes) {
+        for (std::size_t k = 0; k < kLanes; ++k) {
+            std::uint64_t x = lane[k];
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            lane[k] = x;
+            page[i + k] = x;
+        }
+    }
+}
+
 void writeRandom(unsigned char* start, std::uint64_t bytes, std::uint64_t seed) {
     const auto address = reinterpret_cast<std::uintptr_t>(start);
     std::uint64_t done = 0;
-    // An unaligned head and tail byte by byte, from the word they belong to.
-    while (done < bytes && (address + done) % 8 != 0) {
-        const std::uint64_t at = address + done;
-        start[done] = static_cast<unsigned char>(mix((at / 8) ^ seed) >> (8 * (at % 8)));
-        ++done;
-    }
-    const std::uint64_t words = (bytes - done) / 8;
-    auto* word = reinterpret_cast<std::uint64_t*>(start + done);
-    const std::uint64_t first = (address + done) / 8;
-    for (std::uint64_t i = 0; i < words; ++i) word[i] = mix((first + i) ^ seed);
-    done += words * 8;
     while (done < bytes) {
-        const std::uint64_t at = address + done;
-        start[done] = static_cast<unsigned char>(mix((at / 8) ^ seed) >> (8 * (at % 8)));
-        ++done;
+        const std::uintptr_t at = address + done;
+        const std::uintptr_t page = at - at % kPage;
+        const std::uint64_t inPage = at - page;
+        const std::uint64_t length = std::min<std::uint64_t>(kPage - inPage, bytes - done);
+        if (inPage == 0 && length == kPage) {
+            randomPageWords(reinterpret_cast<std::uint64_t*>(start + done), page, seed);
+        } else {
+            // Part of a page: the whole page's words made aside, the part copied.
+            alignas(8) std::uint64_t whole[kPage / 8];
+            randomPageWords(whole, page, seed);
+            std::memcpy(start + done, reinterpret_cast<unsigned char*>(whole) + inPage, length);
+        }
+        done += length;
     }
 }
 

@@ -27,10 +27,10 @@ std::optional<PageContent> parseContent(const std::string& text);
 // The forms, for messages and --help.
 extern const char kContentForms[];
 
-// Writes `content` over [start, start + bytes). Every 8-byte word is a
-// function of its address and `seed` alone, so that a block made resident in
-// pieces of any size is the same as one written whole, and every page of a
-// run differs from every other. Fill and zero write nothing.
+// Writes `content` over [start, start + bytes). Every page is a function of
+// its address and `seed` alone, so that a block made resident in pieces of
+// any size is the same as one written whole, and every page of a run
+// differs from every other. Fill and zero write nothing.
 void writeContent(unsigned char* start, std::uint64_t bytes, const PageContent& content, std::uint64_t seed);
 
 // The access load's pass for random and compressible:N: every 8-byte word

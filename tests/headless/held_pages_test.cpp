@@ -73,7 +73,7 @@ TEST(PageContent, CompressesPageByPageAsAskedBeforeAndAfterPasses) {
 
 // A block made resident piece by piece (the room is read before each) gets
 // the same bytes as one written whole, whatever the pieces' sizes: each
-// word is a function of its address.
+// page is a function of its address.
 TEST(PageContent, PiecesOfAnySizeWriteWhatTheWholeWould) {
     for (const char* form : {"random", "compressible:4"}) {
         SCOPED_TRACE(form);
