@@ -53,6 +53,7 @@ ROWS = [
     (12, "--pressure windows in band after settling, share, native (torvane-run)", "pressure.band", ["some=10% in a 700 MiB group"], ["windows"], True, (">=", 0.80), []),
     (12, "--pressure largest share after settling, over the target, native (torvane-run)", "pressure.overshoot", ["some=10% in a 700 MiB group"], ["target"], False, None, []),
     (13, "--kind take, start to \"reached\", against dd writing the same file, native (torvane-run)", "kind.take", ["file, 1GiB", "shmem, 1GiB"], ["dd"], True, (">=", 0.90), []),
+    (14, "--content random written, against the fill pass, native (torvane-run)", "content.random", ["256MiB", "1024MiB"], ["fill"], True, (">=", 0.7), []),
 ]
 
 # The rows whose two quiet runs must agree within AGREEMENT.

@@ -16,6 +16,7 @@
 #include "headless/runs/console_host.h"
 #include "headless/runs/guard.h"
 #include "headless/runs/held_kind.h"
+#include "headless/runs/held_pages.h"
 #include "headless/runs/hold_run.h"
 #include "headless/runs/pressure_guard.h"
 #include "headless/runs/run_control.h"
@@ -147,17 +148,24 @@ int main(int argc, char** argv) {
     if (options.timeoutMilliseconds) setRunDeadline(*options.timeoutMilliseconds);
     if (options.check) return runCheckCommand(options);
 
-    // Resident blocks must fit the memory room. With the access load a
-    // normal-mode block is written whole at its first pass, so it must fit
-    // as a physical one must; a hold's memory is resident unless --lazy.
+    // Locked or huge pages and their content, for every mode that holds
+    // memory; the hugetlb pool's pages are checked against the pool.
     // A hold's --kind file or shmem takes its blocks from pages of its own,
     // opened before anything is taken; a refusal is said once the log is up.
     OpenedPages kindPages;
     if (options.mode != RunMode::Script && options.kind.kind != HeldKind::Anon) kindPages = openHeldPages(options.kind);
+    PagesAllocator pages(kindPages.pages ? static_cast<BlockAllocator&>(*kindPages.pages) : platformAllocator(),
+                         pageSettingsOf(options),
+                         [](const char* code, const std::string& text) { logEvent(errorEvent(code, text)); });
+    // Resident blocks must fit the memory room. With the access load a
+    // normal-mode block is written whole at its first pass, so it must fit
+    // as a physical one must; a hold's memory is resident unless --lazy.
     RoomCheckedAllocator allocator(
         // --pressure squeezes the active page cache too: its room counts it.
-        kindPages.pages ? static_cast<BlockAllocator&>(*kindPages.pages) : platformAllocator(),
-        options.mode == RunMode::Pressure ? readSqueezeRoom : readMemoryRoom,
+        pages,
+        options.huge == HugePages::Pool        ? RoomCheckedAllocator::ReadRoom(hugePoolRoom)
+        : options.mode == RunMode::Pressure    ? RoomCheckedAllocator::ReadRoom(readSqueezeRoom)
+                                               : RoomCheckedAllocator::ReadRoom(readMemoryRoom),
         [](const char* code, const std::string& text) { logEvent(errorEvent(code, text)); },
         options.accessLoad && !options.physical);
     allocator.setRoomCounts(options.kind.kind != HeldKind::File);
@@ -229,6 +237,7 @@ int main(int argc, char** argv) {
         logEvent(errorEvent("kind-refused", "torvane-run: " + kindPages.error, TextForm::Bare));
         return exitCode(kindPages.usage ? Exit::Usage : Exit::Failed);
     }
+    if (options.huge != HugePages::None) setHugeReader([&pages] { return pages.hugeBytes(); });
     if (metricsFile) {
         if (const int refused = checkMetricsFilePath(options, metricsFileShown)) return refused;
     }

@@ -57,7 +57,7 @@ ensure_packages
 say "building"
 quiet cmake -S . -B build/bench-native -DCMAKE_BUILD_TYPE=Release
 quiet cmake --build build/bench-native -j2 --target bench_native bench_peer bench_make_script bench_reader_rss \
-    bench_native_take bench_hold_keep bench_metrics torvane-run
+    bench_native_take bench_hold_keep bench_metrics bench_content torvane-run
 quiet cmake -S . -B build/bench-win -DCMAKE_TOOLCHAIN_FILE="$TORVANE_ROOT/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release
 quiet cmake --build build/bench-win -j2 --target torvane torvane-run bench_fill bench_peer bench_timer_load bench_take bench_alloc_test \
     bench_startup bench_minimal_window bench_minimal_window_imports bench_minimal_window_panel
@@ -131,6 +131,8 @@ for round in 1 2 3; do
     printf 'BENCH\tkind.take\tshmem, 1GiB\tproduct\t%s\tMiB/s\n' "$(kind_take shmem)"
     printf 'BENCH\tkind.take\tshmem, 1GiB\tdd\t%s\tMiB/s\n' "$(dd_take /dev/shm/torvane-bench-dd)"
 done >>"$RUN/native.tsv"
+say "--content random against the fill pass"
+"$NATIVE/bench_content" 8 >>"$RUN/native.tsv" || echo "NOTE	content.random	bench_content exited with $?" >>"$RUN/native.tsv"
 
 say "script reader's peak memory"
 "$NATIVE/bench_make_script" "$BIG" 1000

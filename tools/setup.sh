@@ -3,7 +3,7 @@
 # Sourced, not run.
 
 TORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-TORVANE_PACKAGES="cmake make g++ python3 g++-mingw-w64-x86-64 wine wine64 xvfb xauth libgtest-dev fonts-ipafont locales clang libfuzzer-14-dev libcli11-dev nlohmann-json3-dev podman runc zip file binutils nodejs chromium libboost-dev prometheus prometheus-node-exporter catatonit python3-yaml"
+TORVANE_PACKAGES="cmake make g++ python3 g++-mingw-w64-x86-64 wine wine64 xvfb xauth libgtest-dev fonts-ipafont locales clang libfuzzer-14-dev libcli11-dev nlohmann-json3-dev zlib1g-dev podman runc zip file binutils nodejs chromium libboost-dev prometheus prometheus-node-exporter catatonit python3-yaml"
 
 missing_packages() {
     local missing=""

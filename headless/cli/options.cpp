@@ -169,12 +169,21 @@ struct PathOption {
     const char* example;  // "run.html"
 };
 
+// Two options that do not go together, and why.
+struct Clash {
+    const CLI::Option* first;
+    const CLI::Option* second;
+    const char* why;
+};
+
 struct OptionTable {
     std::vector<std::string> scripts;
     std::vector<Joined> joins;
+    std::vector<Clash> clashes;
     std::vector<PathOption> paths;
     bool version = false;
     bool reference = false;
+    std::string huge;  // --huge's value: "true" given alone
 };
 
 // Every option that takes a path is declared here, so that the rule for
@@ -475,6 +484,43 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
          "--kind goes with --hold or --keep-available, not a script: a script's block is the window's, "
          "always anonymous memory");
 
+    // The held pages themselves (runs/held_pages.h).
+    CLI::Option* lock = app.add_flag("--lock", options.lock,
+                                     "lock the held pages in memory (Linux: within the\nsoft RLIMIT_MEMLOCK, or any "
+                                     "amount with\nCAP_IPC_LOCK)")
+                            ->check(noValue("--lock"));
+    goes(lock, kInHolds);
+    // A flag whose value, if any, is joined with '=': "--huge -- cmd" and
+    // "--huge --for 1s" keep their meaning.
+    CLI::Option* huge = app.add_flag("--huge", table.huge,
+                                     "hold transparent huge pages, and say how much the\nsystem made huge "
+                                     "(AnonHugePages); =hugetlb: pages\nof the hugetlb pool, checked against "
+                                     "HugePages_Free")
+                            ->type_name("[=hugetlb]")
+                            ->take_last()
+                            // Given alone, CLI11 sets it to "true".
+                            ->check(formCheck([](const std::string& value) { return value == "true" || value == "hugetlb"; },
+                                              "a kind of huge page", "--huge alone, or --huge=hugetlb"));
+    goes(huge, kInHolds);
+    CLI::Option* content =
+        app.add_option_function<std::string>(
+               "--content", [&options](const std::string& value) { options.content = *parseContent(value); },
+               "what the held pages hold: fill (the access load's\ncycling byte, the default), zero, random "
+               "(every page\nunique, incompressible) or compressible:N (each 4 KiB\npage compresses about N:1); "
+               "-a rewrites them alike")
+            ->type_name("KIND")
+            ->take_last()
+            ->check(formCheck([](const std::string& value) { return parseContent(value).has_value(); },
+                              "a content", kContentForms));
+    goes(content, kInHolds);
+    const CLI::Option* lazy = app.get_option("--lazy");
+    table.clashes.push_back({lock, lazy,
+                             "--lock and --lazy: a locked page is resident, and --lazy asks for pages that are "
+                             "not; leave out one of them"});
+    table.clashes.push_back({content, lazy,
+                             "--content and --lazy: the content is written into every page, which makes it "
+                             "resident; leave out one of them"});
+
     app.add_option("SCRIPT", scripts,
                    "the script to run; after --, the next argument is the\nscript even if it starts with '-'. "
                    "With --hold or\n--keep-available: the command and its arguments");
@@ -598,6 +644,17 @@ std::string usageError(const CLI::App& app, Options& options, const OptionTable&
         if (join.option->count() > 0 && !(join.kinds & kind)) return refusal(join, kind);
     }
     if (const std::string guards = guardUsageError(app, options); !guards.empty()) return guards;
+    for (const Clash& clash : table.clashes) {
+        if (clash.first->count() > 0 && clash.second->count() > 0) return clash.why;
+    }
+    if (!table.huge.empty()) options.huge = table.huge == "hugetlb" ? HugePages::Pool : HugePages::Transparent;
+    if (options.huge != HugePages::None && !table.scripts.empty() && table.scripts[0] == "hugetlb") {
+        return "--huge hugetlb: write --huge=hugetlb (a command goes after --)";
+    }
+    if (options.huge == HugePages::Pool && options.mode == RunMode::KeepAvailable) {
+        return "--huge=hugetlb and --keep-available: the hugetlb pool is no part of the memory room, so its "
+               "pages cannot keep the room at a level; use --huge alone, or --hold";
+    }
     const std::vector<std::string>& scripts = table.scripts;
     if (options.mode != RunMode::Script) {
         options.command = scripts;

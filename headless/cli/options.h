@@ -9,10 +9,14 @@
 #include "headless/cli/metrics_address.h"
 #include "headless/cli/sizes.h"
 #include "headless/cli/stall_target.h"
+#include "headless/memory/page_content.h"
 
 // A script, or memory held without one (--hold, --keep-available,
 // --pressure).
 enum class RunMode { Script, Hold, KeepAvailable, Pressure };
+
+// --huge: transparent huge pages, or pages of the hugetlb pool.
+enum class HugePages { None, Transparent, Pool };
 
 struct Options {
     RunMode mode = RunMode::Script;
@@ -67,6 +71,10 @@ struct Options {
     std::optional<SizeRequest> floor;    // the squeezed room never below this (default 64 MiB)
     // --stop-if-pressure, each a guard (read as --pressure-from says).
     std::vector<StallTarget> stopIfPressure;
+    // The held pages themselves.
+    bool lock = false;                 // --lock: locked in memory
+    HugePages huge = HugePages::None;  // --huge[=hugetlb]
+    PageContent content;               // --content
 };
 
 enum class Parsed { Run, Help, Version, Reference, UsageError };

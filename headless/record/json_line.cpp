@@ -31,6 +31,8 @@ std::string jsonLine(const RunEvent& event) {
     object["held"] = orNull(event.held);
     object["kind"] = event.heldKind.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(event.heldKind);
     object["kind_resident"] = orNull(event.kindResident);
+    // Only in runs that ask for huge pages: the system's count of them.
+    if (event.huge) object["huge"] = *event.huge;
     object["resident"] = bytesOrNull(figures.residentBytes);
     object["committed"] = bytesOrNull(figures.committedBytes);
     object["room"] = bytesOrNull(figures.availableBytes);

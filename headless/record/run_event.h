@@ -88,6 +88,7 @@ struct RunEvent {
     std::optional<std::uint64_t> held;  // what torvane-run holds
     std::string heldKind;               // a hold's --kind ("anon", "file", "shmem"); empty in a script run
     std::optional<std::uint64_t> kindResident;  // of a file or shmem hold, its pages resident, measured
+    std::optional<std::uint64_t> huge;  // --huge: how much of it the system holds in huge pages
 
     bool isCommand() const { return kind == EventKind::CommandStart || kind == EventKind::CommandEnd; }
 };

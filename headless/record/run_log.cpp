@@ -17,6 +17,7 @@ std::uint64_t nextSample = 0;
 PressureFigures pressure;
 std::string heldKind;
 std::function<std::optional<std::uint64_t>()> kindResident;
+std::function<std::optional<std::uint64_t>()> hugeReader;
 
 std::optional<std::uint64_t> requestedNow() {
     if (requestedOverride) return requestedOverride;
@@ -38,6 +39,7 @@ void logEvent(RunEvent event) {
     event.figures = readMemoryFigures();
     if (setup.held) event.held = setup.held();
     if (!event.requested) event.requested = requestedNow();
+    if (hugeReader && !event.huge) event.huge = hugeReader();
     if (!event.targetRoom) {
         event.targetRoom = targetRoom;
         event.band = targetBand;
@@ -90,6 +92,7 @@ void sampleIfDue() {
     // --pressure: the shares it steers by.
     if (pressure.some) text += ", stall some " + shareText(*pressure.some);
     if (pressure.full) text += " full " + shareText(*pressure.full);
+    text += hugeNote();
     RunEvent sample = sampleEvent(text);
     if (kindResident) {
         // Measured once, for the text and the figure alike.
@@ -98,4 +101,13 @@ void sampleIfDue() {
                        (sample.kindResident ? mebibytesText(*sample.kindResident) : std::string("not measurable"));
     }
     logEvent(std::move(sample));
+}
+
+void setHugeReader(std::function<std::optional<std::uint64_t>()> read) { hugeReader = std::move(read); }
+
+std::string hugeNote() {
+    if (!hugeReader) return {};
+    const std::optional<std::uint64_t> huge = hugeReader();
+    // The system's figure, never the size asked for.
+    return huge ? ", " + mebibytesText(*huge) + " of it in huge pages" : ", huge pages unreadable";
 }

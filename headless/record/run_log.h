@@ -42,6 +42,11 @@ void setPressureFigures(const PressureFigures& figures);
 // own pages' residency is measured (nothing: not measurable, or anon's,
 // which the resident figure is), given to every event after it.
 void setHeldKind(std::string name, std::function<std::optional<std::uint64_t>()> resident);
+// --huge: how much of what is held is in huge pages, read for every event
+// after it (JSON "huge") and said in samples.
+void setHugeReader(std::function<std::optional<std::uint64_t>()> read);
+// ", 60.0 MiB of it in huge pages" when that is read; empty otherwise.
+std::string hugeNote();
 
 // From the ticks of every wait: a sample event when one is due.
 void sampleIfDue();

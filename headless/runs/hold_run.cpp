@@ -12,6 +12,7 @@
 #include "headless/runs/guards.h"
 #include "headless/runs/held_kind.h"
 #include "headless/runs/held_memory.h"
+#include "headless/runs/held_pages.h"
 #include "headless/runs/keep_available.h"
 #include "headless/runs/parallel_fill.h"
 #include "headless/runs/pressure_run.h"
@@ -161,6 +162,7 @@ void Hold::tick() {
     checkOutputReader();
     sampleIfDue();
     if (!options_.accessLoad) return;
+    if (contentPass(memory_, options_.content, options_.workers)) return;
     memory_.fillAll(fillWithWorkers(options_.workers), takeFillByte(fill_));
 }
 
@@ -270,7 +272,7 @@ bool Hold::take(std::uint64_t target) {
     if (memory_.held() < target) return false;
     reachedAt_ = steadyClock().nowMilliseconds();
     logEvent(holdReachedEvent(runSaid(IDS_RUN_REACHED, {mebibytesText(target), seconds(*reachedAt_ - began)}) +
-                              kindResidentText()));
+                              kindResidentText() + hugeNote()));
     return true;
 }
 
@@ -303,7 +305,8 @@ int Hold::holdFixed(const MemoryRoom& room) {
     if (ownCache) {
         if (const std::string fault = kindRoomFault(target); !fault.empty()) return refuse("disk-refused", fault);
     }
-    if (resident && !ownCache && !fitsRoom(target, room)) {
+    // The hugetlb pool's pages are not the memory room's: checked against the pool below.
+    if (resident && !ownCache && options_.huge != HugePages::Pool && !fitsRoom(target, room)) {
         const std::uint64_t fitting = largestFitting(target, room);
         const std::string why = runSaid(IDS_RUN_NOT_FIT, {mebibytesText(target),
                                                           roomText(room.available, room.availableSource), margin});
@@ -329,6 +332,7 @@ int Hold::holdFixed(const MemoryRoom& room) {
             outcome_.reached = false;
         }
     }
+    if (const PagesRefusal pages = pagesRefusal(options_, target); pages.code) return refuse(pages.code, pages.why);
     if (options_.ramp && options_.forMilliseconds && target > 0) {
         // The last step comes (steps - 1) intervals after the first.
         const std::uint64_t steps = (target + options_.ramp->bytes - 1) / options_.ramp->bytes;
@@ -410,6 +414,12 @@ int Hold::keepAvailable(const MemoryRoom& room) {
                                              : defaultKeepBand(room.total);
     std::optional<std::uint64_t> most;
     if (options_.most) most = resolveSize(*options_.most, room);
+    if (const PagesRefusal pages = pagesRefusal(options_, 0); pages.code) return refuse(pages.code, pages.why);
+    if (options_.lock) {
+        // Locked pages within the lock limit: a level kept never holds more.
+        const std::uint64_t lockable = lockableBytes(readPageLockRoom()) / 4096 * 4096;
+        if (lockable != UINT64_MAX / 4096 * 4096) most = std::min(most.value_or(UINT64_MAX), lockable);
+    }
     keep_.emplace(KeepSettings{target_, band, most});
     setTargetRoom(target_, band);
     setRequested(std::nullopt);

@@ -95,6 +95,16 @@ TEST(CommandLine, UsageErrorsSayWhatWasWrongAndWhatIsRight) {
         {{"keep-available", "1G", "--", "make"}, "\"keep-available\" is no script but an option's name: did you mean --keep-available 1G?"},
         {{"--yes", "check", "a.evk"}, "\"check\" is no script but an option's name: did you mean --check?"},
         {{"--timeout", "soon", "a.evk"}, "--timeout: \"soon\" is not a duration"},
+        {{"--hold", "1G", "--lock", "--lazy"}, "--lock and --lazy: a locked page is resident"},
+        {{"--hold", "1G", "--content", "random", "--lazy"}, "--content and --lazy: the content is written"},
+        {{"--lock", "a.evk"}, "--lock goes with --hold or --keep-available"},
+        {{"--huge", "a.evk"}, "--huge goes with --hold or --keep-available"},
+        {{"--content", "zero", "a.evk"}, "--content goes with --hold or --keep-available"},
+        {{"--keep-available", "1G", "--huge=hugetlb"}, "--huge=hugetlb and --keep-available: the hugetlb pool"},
+        {{"--hold", "1G", "--huge", "hugetlb"}, "--huge hugetlb: write --huge=hugetlb"},
+        {{"--hold", "1G", "--huge=2M"}, "--huge: \"2M\" is not a kind of huge page; use --huge alone, or --huge=hugetlb"},
+        {{"--hold", "1G", "--content", "compressible:100"}, "--content: \"compressible:100\" is not a content; use"},
+        {{"--hold", "1G", "--lock=yes"}, "--lock: takes no value"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -131,6 +141,37 @@ TEST(CommandLine, HoldsWithTheirSizesAndCommands) {
         EXPECT_EQ(parsed.options.forMilliseconds.value_or(0), c.forMs);
         EXPECT_EQ(parsed.options.timeoutMilliseconds.value_or(0), c.timeoutMs);
         if (c.mode != RunMode::Script) EXPECT_EQ(parsed.options.size.kind, c.kind);
+    }
+}
+
+// The held pages' options, as the hold reads them; "--huge" before "--"
+// or another option takes no value from it.
+TEST(CommandLine, ReadsTheHeldPagesOptions) {
+    const struct {
+        std::vector<const char*> args;
+        bool lock;
+        HugePages huge;
+        PageContent::Kind content;
+        std::vector<std::string> command;
+    } cases[] = {
+        {{"--hold", "1G"}, false, HugePages::None, PageContent::Kind::Fill, {}},
+        {{"--hold", "1G", "--lock", "--huge", "--", "make"}, true, HugePages::Transparent, PageContent::Kind::Fill,
+         {"make"}},
+        {{"--huge", "--hold", "1G", "--content", "compressible:4"}, false, HugePages::Transparent,
+         PageContent::Kind::Compressible, {}},
+        {{"--hold", "1G", "--huge=hugetlb", "--content", "random"}, false, HugePages::Pool,
+         PageContent::Kind::Random, {}},
+        {{"--keep-available", "2G", "--lock", "--content", "zero"}, true, HugePages::None, PageContent::Kind::Zero,
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const ParsedCommandLine parsed = parse(c.args);
+        ASSERT_EQ(parsed.outcome, Parsed::Run) << parsed.error;
+        EXPECT_EQ(parsed.options.lock, c.lock);
+        EXPECT_EQ(parsed.options.huge, c.huge);
+        EXPECT_EQ(parsed.options.content.kind, c.content);
+        EXPECT_EQ(parsed.options.command, c.command);
     }
 }
 
