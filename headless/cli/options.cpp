@@ -390,10 +390,11 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
         ->take_last()
         ->check(formCheck([](const std::string& value) { return parseStallTarget(value).has_value(); },
                           "a stall target", kStallTargetForms));
+    // Also --stop-if-pressure's window, in any run: checked with --pressure-from below.
     goes(duration(app, "--pressure-window", options.pressureWindowMilliseconds,
-                  "--pressure: the window the stall share is measured\nover, from the kernel's total counters "
-                  "(default 5s)"),
-         kInPressure);
+                  "--pressure, --stop-if-pressure: the window the stall\nshare is measured over, from the kernel's "
+                  "total\ncounters (default 5s)"),
+         kInRuns, "--check runs nothing, so no stall is measured; leave out --pressure-window");
     goes(app.add_option_function<std::string>(
                 "--pressure-band",
                 [&options](const std::string& value) { options.pressureBand = parseStallShare(value); },
@@ -575,8 +576,8 @@ std::string refusal(const Joined& join, unsigned kind) {
 // The guards' rules between options.
 std::string guardUsageError(const CLI::App& app, const Options& options) {
     if (options.mode == RunMode::Script && app.count("--interval") && !options.guarded()) {
-        return "--interval goes with --hold or --keep-available, or with a script that has a guard "
-               "(--stop-if-room-below, --stop-if-probe-fails)";
+        return "--interval goes with --hold, --keep-available or --pressure, or with a script that has a guard "
+               "(--stop-if-room-below, --stop-if-probe-fails, --stop-if-pressure)";
     }
     for (const char* name : {"--probe-interval", "--probe-timeout"}) {
         if (app.count(name) && options.probes.empty()) {
@@ -635,6 +636,10 @@ std::string usageError(const CLI::App& app, Options& options, const OptionTable&
         }
     }
 #endif
+    if (app.count("--pressure-window") && options.mode != RunMode::Pressure && options.stopIfPressure.empty()) {
+        return "--pressure-window is the window --pressure or --stop-if-pressure measures the stall share over; "
+               "give one of them, e.g. --stop-if-pressure full=30%";
+    }
     if (app.count("--pressure-from") && options.mode != RunMode::Pressure && options.stopIfPressure.empty()) {
         return "--pressure-from says whose stall --pressure or --stop-if-pressure reads; give one of them, "
                "e.g. --pressure some=10%";
@@ -666,6 +671,17 @@ std::string usageError(const CLI::App& app, Options& options, const OptionTable&
             return std::string("--lazy with --kind ") + kindName(options.kind.kind) +
                    ": lazy memory is only committed, and page cache and shared memory are made only by "
                    "writing them; leave out --lazy";
+        }
+        if (options.lock && options.kind.kind == HeldKind::File) {
+            return "--lock with --kind file: page cache is held to be reclaimable, and locking it would pin "
+                   "it; use --kind shmem or anon to lock, or leave out --lock";
+        }
+        if (options.huge != HugePages::None && options.kind.kind != HeldKind::Anon) {
+            return std::string("--huge with --kind ") + kindName(options.kind.kind) +
+                   (options.kind.kind == HeldKind::File
+                        ? ": page cache is not mapped in huge pages of ours; leave out --huge"
+                        : ": shared memory follows the system's shmem huge-page setting "
+                          "(/sys/kernel/mm/transparent_hugepage/shmem_enabled), not ours; leave out --huge");
         }
         return {};
     }

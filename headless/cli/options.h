@@ -62,7 +62,7 @@ struct Options {
     std::uint64_t probeIntervalMilliseconds = 1000;
     std::optional<std::uint64_t> probeTimeoutMilliseconds;  // none: the probe interval
     bool lowMemory = false;                     // --stop-if-low-memory (Windows)
-    bool guarded() const { return !roomBelow.empty() || !probes.empty() || lowMemory; }
+    bool guarded() const { return !roomBelow.empty() || !probes.empty() || lowMemory || !stopIfPressure.empty(); }
     // --pressure: the stall share to hold, over a window of our own.
     StallTarget pressure;
     std::uint64_t pressureWindowMilliseconds = 5000;

@@ -4,6 +4,7 @@
 #include "headless/record/mebibytes.h"
 #include "headless/record/run_log.h"
 #include "headless/record/run_texts.h"
+#include "headless/runs/pressure_guard.h"
 #include "headless/runs/probe_guard.h"
 #include "headless/runs/run_control.h"
 #include "headless/runs/tick_wait.h"
@@ -63,7 +64,7 @@ Guards guardsFor(const Options& options) {
             options.probeTimeoutMilliseconds.value_or(options.probeIntervalMilliseconds)));
     }
     if (options.lowMemory) guards.push_back(std::make_unique<LowMemoryGuard>());
-    // --stop-if-pressure's guards are added here, after these.
+    appendPressureGuards(options, guards);
     return guards;
 }
 

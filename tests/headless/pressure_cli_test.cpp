@@ -34,7 +34,7 @@ TEST(Pressure, RefusedCombinations) {
         {{"--pressure", "some=10%", "--partial"}, "--partial goes with --hold, not --pressure"},
         {{"--pressure", "some=10%", "--band", "16M"}, "--band goes with --keep-available, not --pressure"},
         {{"--hold", "1M", "--floor", "64M"}, "--floor goes with --pressure"},
-        {{"--keep-available", "1G", "--pressure-window", "2s"}, "--pressure-window goes with --pressure"},
+        {{"--keep-available", "1G", "--pressure-window", "2s"}, "--pressure-window is the window --pressure or --stop-if-pressure"},
         {{"--hold", "1M", "--pressure-band", "2%"}, "--pressure-band goes with --pressure"},
         {{"--hold", "1M", "--pressure-from", "system"}, "--pressure-from says whose stall --pressure or --stop-if-pressure"},
         {{"--pressure", "some=10%", "--pressure-band", "0%"}, "is not a share"},
