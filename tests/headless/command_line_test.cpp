@@ -105,6 +105,11 @@ TEST(CommandLine, UsageErrorsSayWhatWasWrongAndWhatIsRight) {
         {{"--hold", "1G", "--huge=2M"}, "--huge: \"2M\" is not a kind of huge page; use --huge alone, or --huge=hugetlb"},
         {{"--hold", "1G", "--content", "compressible:100"}, "--content: \"compressible:100\" is not a content; use"},
         {{"--hold", "1G", "--lock=yes"}, "--lock: takes no value"},
+        {{"--hold", "1G", "--lock", "--kind", "file"}, "--lock with --kind file: page cache is held to be reclaimable"},
+        {{"--hold", "1G", "--huge", "--kind", "shmem"}, "--huge with --kind shmem: shared memory follows the system's"},
+        {{"--hold", "1G", "--huge", "--kind", "file:/var/tmp"}, "--huge with --kind file: page cache is not mapped"},
+        {{"--hold", "1G", "--pressure-window", "1s"}, "--pressure-window is the window --pressure or --stop-if-pressure"},
+        {{"--interval", "1s", "a.evk"}, "--interval goes with --hold, --keep-available or --pressure, or with a script that has a guard"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
