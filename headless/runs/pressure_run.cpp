@@ -6,6 +6,7 @@
 #include "headless/record/mebibytes.h"
 #include "headless/record/run_log.h"
 #include "headless/record/run_texts.h"
+#include "headless/runs/held_kind.h"
 #include "headless/system/squeeze_room.h"
 #include "headless/system/stall_figures.h"
 #include "shell/resource_ids.h"
@@ -94,7 +95,8 @@ void PressureLoop::adjust(std::uint64_t now, const std::function<bool()>& keepGo
         }
     }
 
-    const MemoryRoom room = readSqueezeRoom();
+    // The run's own page cache (--kind file) is no room to squeeze.
+    const MemoryRoom room = roomLessOwnCache(readSqueezeRoom());
     if (!room.known) {
         if (!unreadable_) {
             logEvent(errorEvent("room-unreadable", "torvane-run: the memory room cannot be read (" + room.error +
