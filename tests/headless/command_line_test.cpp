@@ -109,7 +109,6 @@ TEST(CommandLine, UsageErrorsSayWhatWasWrongAndWhatIsRight) {
         {{"--hold", "1G", "--huge", "--kind", "shmem"}, "--huge with --kind shmem: shared memory follows the system's"},
         {{"--hold", "1G", "--huge", "--kind", "file:/var/tmp"}, "--huge with --kind file: page cache is not mapped"},
         {{"--hold", "1G", "--pressure-window", "1s"}, "--pressure-window is the window --pressure or --stop-if-pressure"},
-        {{"--interval", "1s", "a.evk"}, "--interval goes with --hold, --keep-available or --pressure, or with a script that has a guard"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
