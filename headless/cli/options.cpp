@@ -10,6 +10,7 @@
 #include "headless/cli/exit_status.h"
 #include "headless/cli/metrics_address.h"
 #include "headless/cli/sizes.h"
+#include "headless/cli/stage_list.h"
 #include "headless/record/one_line.h"
 #include "headless/record/run_event.h"
 #include "headless/runs/parallel_fill.h"
@@ -20,7 +21,8 @@ constexpr char kUsage[] =
     "       torvane-run [options] --hold SIZE [--ramp STEP/INTERVAL] [--for DURATION]\n"
     "                   [-- COMMAND [ARG...]]\n"
     "       torvane-run [options] --keep-available SIZE [--for DURATION]\n"
-    "                   [-- COMMAND [ARG...]]\n";
+    "                   [-- COMMAND [ARG...]]\n"
+    "       torvane-run [options] --stages DURATION:SIZE[,...] [-- COMMAND [ARG...]]\n";
 
 constexpr char kDescription[] =
     "Runs a Torvane script (.evk) unattended, with the same rules, commands and\n"
@@ -37,8 +39,8 @@ constexpr char kFooter[] =
     "Every event is one line: local time, the process's resident memory, its\n"
     "committed memory and the memory room (what may still be made resident,\n"
     "marked (cgroup) or (job) when a limit sets it), the kind of event (status,\n"
-    "popup, confirm, command, exit, hold, ramp, keep, adjust, release, sample,\n"
-    "stop; error on standard error) and its text. External commands start in\n"
+    "popup, confirm, command, exit, hold, ramp, keep, adjust, stage, release,\n"
+    "sample, stop; error on standard error) and its text. External commands start in\n"
     "the script's folder; a hold's command in the current folder.";
 
 constexpr char kDurationForms[] = "use e.g. 500ms, 30s, 5m, 1h or a number of seconds, up to 100 days";
@@ -146,7 +148,8 @@ enum RunKinds : unsigned {
     kInCheck = 1u << 1,
     kInHold = 1u << 2,
     kInKeep = 1u << 3,
-    kInHolds = kInHold | kInKeep,
+    kInStages = 1u << 4,
+    kInHolds = kInHold | kInKeep | kInStages,
     kInRuns = kInScript | kInHolds,
     kAnywhere = kInRuns | kInCheck,
 };
@@ -336,6 +339,18 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
     sizeOption(app, "--keep-available", options, RunMode::KeepAvailable,
                "hold whatever keeps the memory room at SIZE, within\n--band of it, as other processes "
                "take and free\nmemory");
+    app.add_option_function<std::string>(
+           "--stages",
+           [&options](const std::string& value) {
+               options.mode = RunMode::Stages;
+               options.stages = readStages(value).stages;
+           },
+           "hold a load shape: each stage moves what is held\nlinearly from the stage before's SIZE (0 before the\n"
+           "first) to its own over its DURATION (0: at once),\ne.g. 30s:2G,1m:2G,30s:512M,10s:0; ends after the\n"
+           "last, or holds its SIZE until the command ends")
+        ->type_name("D:SIZE,...")
+        ->take_last()
+        ->check(CLI::Validator([](std::string& value) { return readStages(value).error; }, ""));
     goes(app.add_option_function<std::string>(
                 "--ramp", [&options](const std::string& value) { options.ramp = parseRamp(value); },
                 "--hold: reach SIZE in steps, e.g. 256M/5s")
@@ -353,7 +368,7 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
          kInHold);
     goes(duration(app, "--for", options.forMilliseconds,
                   "end the hold after DURATION (status 0); without it\nand without a command, a stop ends it"),
-         kInHolds);
+         kInHold | kInKeep);
     goes(duration(app, "--interval", options.intervalMilliseconds,
                   "how often a hold reads the room (default 250ms)"),
          kInHolds);
@@ -384,6 +399,7 @@ unsigned kindOf(const Options& options) {
     switch (options.mode) {
     case RunMode::Hold: return kInHold;
     case RunMode::KeepAvailable: return kInKeep;
+    case RunMode::Stages: return kInStages;
     case RunMode::Script: break;
     }
     return options.check ? kInCheck : kInScript;
@@ -394,7 +410,7 @@ std::string kindsText(unsigned kinds, const char* between) {
     if (kinds == kAnywhere) return "any";
     std::string text;
     for (const auto& [bit, words] : {std::pair{kInHold, "--hold"}, std::pair{kInKeep, "--keep-available"},
-                                     std::pair{kInScript, "a script"}, std::pair{kInCheck, "--check"}}) {
+                                     std::pair{kInStages, "--stages"}, std::pair{kInScript, "a script"}, std::pair{kInCheck, "--check"}}) {
         if (!(kinds & bit)) continue;
         if (!text.empty()) text += between;
         text += words;
@@ -411,6 +427,27 @@ std::string refusal(const Joined& join, unsigned kind) {
     return name + " goes with " + kindsText(join.kinds & ~kInCheck, " or ");
 }
 
+// --stages with what another mode's options do: each named with why.
+std::string stagesClash(const CLI::App& app) {
+    if (!app.count("--stages")) return {};
+    for (const char* other : {"--hold", "--keep-available"}) {
+        if (app.count(other)) return std::string("--stages and ") + other + ": one at a time";
+    }
+    const struct {
+        const char *name, *why;
+    } clashes[] = {
+        {"--for", "the stages say how long the run lasts; add a last stage to hold longer"},
+        {"--ramp", "the stages are the ramp; write it as stages, e.g. 10s:1G"},
+        {"--lazy", "every stage is made resident"},
+        {"--partial", "every stage is checked against the room before anything is taken"},
+        {"--max", "the stages' sizes are the most held"},
+    };
+    for (const auto& clash : clashes) {
+        if (app.count(clash.name)) return std::string(clash.name) + " does not go with --stages: " + clash.why;
+    }
+    return {};
+}
+
 // The rules between options that no single option can check.
 std::string usageError(const CLI::App& app, Options& options, const OptionTable& table) {
     for (const std::string& extra : app.remaining()) {
@@ -421,6 +458,7 @@ std::string usageError(const CLI::App& app, Options& options, const OptionTable&
     // Fewer would be a sample per tick or more: the log would be all samples.
     if (options.sampleMilliseconds && *options.sampleMilliseconds < 50) return "--sample: at least 50ms; e.g. 1s";
     if (app.count("--hold") && app.count("--keep-available")) return "--hold and --keep-available: one at a time";
+    if (const std::string clash = stagesClash(app); !clash.empty()) return clash;
     const unsigned kind = kindOf(options);
     for (const Joined& join : table.joins) {
         if (join.option->count() > 0 && !(join.kinds & kind)) return refusal(join, kind);
@@ -500,7 +538,7 @@ std::string makeReference() {
         text += "| `" + option->get_name(false, true) + "` | " + option->get_type_name() + " | " + kindsText(kinds, ", ") +
                 " | " + cellText(option->get_description()) + " |\n";
     }
-    text += "\nSCRIPT with `--hold` or `--keep-available`: the command and its arguments, after `--`.\n";
+    text += "\nSCRIPT with `--hold`, `--keep-available` or `--stages`: the command and its arguments, after `--`.\n";
     text += "\n## Exit status\n\n| Status | Name | Runs | Meaning |\n| --- | --- | --- | --- |\n";
     for (unsigned k = 0; k < kExitStatusCount; ++k) {
         const ExitStatusRow& row = kExitStatuses[k];

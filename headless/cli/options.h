@@ -7,9 +7,10 @@
 
 #include "headless/cli/metrics_address.h"
 #include "headless/cli/sizes.h"
+#include "headless/cli/stage_list.h"
 
-// A script, or memory held without one (--hold, --keep-available).
-enum class RunMode { Script, Hold, KeepAvailable };
+// A script, or memory held without one (--hold, --keep-available, --stages).
+enum class RunMode { Script, Hold, KeepAvailable, Stages };
 
 struct Options {
     RunMode mode = RunMode::Script;
@@ -41,6 +42,7 @@ struct Options {
     std::uint64_t intervalMilliseconds = 250;      // how often a hold reads the room
     std::optional<SizeRequest> band;   // --keep-available: the half-width of the band
     std::optional<SizeRequest> most;   // --keep-available: the most it holds (--max)
+    std::vector<StageRequest> stages;  // --stages: the load shape, in order
     std::vector<std::string> command;  // run while the memory is held, its status the run's
 };
 

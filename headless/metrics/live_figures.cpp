@@ -86,6 +86,7 @@ const char* runModeName(RunMode mode) {
     switch (mode) {
     case RunMode::Hold: return "hold";
     case RunMode::KeepAvailable: return "keep-available";
+    case RunMode::Stages: return "stages";
     case RunMode::Script: break;
     }
     return "script";

@@ -29,6 +29,7 @@ enum class EventKind {
     Adjust,
     Release,
     End,
+    Stage,
 };
 
 // The one table of kinds: the name a pipeline matches (JSON "event"), the
@@ -100,6 +101,8 @@ RunEvent rampEvent(std::string text);
 RunEvent keepEvent(std::string text);
 RunEvent adjustEvent(std::string code, std::string text);
 RunEvent releaseEvent(std::string text);
+// --stages: the plan at the start, a stage begun, a stage's target reached.
+RunEvent stageEvent(std::string code, std::string text);
 // The last event of every run: how it ended and whether it did what was
 // asked. Not among the text lines (the stop, release and error lines say it
 // there); JSON and the report.
