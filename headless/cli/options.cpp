@@ -11,6 +11,7 @@
 #include "headless/cli/exit_status.h"
 #include "headless/cli/metrics_address.h"
 #include "headless/cli/sizes.h"
+#include "headless/cli/stage_list.h"
 #include "headless/record/one_line.h"
 #include "headless/record/run_event.h"
 #include "headless/runs/parallel_fill.h"
@@ -23,7 +24,8 @@ constexpr char kUsage[] =
     "       torvane-run [options] --keep-available SIZE [--for DURATION]\n"
     "                   [-- COMMAND [ARG...]]\n"
     "       torvane-run [options] --pressure some=N%|full=N% [--for DURATION]\n"
-    "                   [-- COMMAND [ARG...]]\n";
+    "                   [-- COMMAND [ARG...]]\n"
+    "       torvane-run [options] --stages DURATION:SIZE[,...] [-- COMMAND [ARG...]]\n";
 
 constexpr char kDescription[] =
     "Runs a Torvane script (.evk) unattended, with the same rules, commands and\n"
@@ -40,8 +42,8 @@ constexpr char kFooter[] =
     "Every event is one line: local time, the process's resident memory, its\n"
     "committed memory and the memory room (what may still be made resident,\n"
     "marked (cgroup) or (job) when a limit sets it), the kind of event (status,\n"
-    "popup, confirm, command, exit, hold, ramp, keep, adjust, release, sample,\n"
-    "stop; error on standard error) and its text. External commands start in\n"
+    "popup, confirm, command, exit, hold, ramp, keep, adjust, stage, release,\n"
+    "sample, stop; error on standard error) and its text. External commands start in\n"
     "the script's folder; a hold's command in the current folder.";
 
 constexpr char kDurationForms[] = "use e.g. 500ms, 30s, 5m, 1h or a number of seconds, up to 100 days";
@@ -150,7 +152,8 @@ enum RunKinds : unsigned {
     kInHold = 1u << 2,
     kInKeep = 1u << 3,
     kInPressure = 1u << 4,
-    kInHolds = kInHold | kInKeep | kInPressure,
+    kInStages = 1u << 5,
+    kInHolds = kInHold | kInKeep | kInPressure | kInStages,
     kInRuns = kInScript | kInHolds,
     kAnywhere = kInRuns | kInCheck,
 };
@@ -349,6 +352,18 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
     sizeOption(app, "--keep-available", options, RunMode::KeepAvailable,
                "hold whatever keeps the memory room at SIZE, within\n--band of it, as other processes "
                "take and free\nmemory");
+    app.add_option_function<std::string>(
+           "--stages",
+           [&options](const std::string& value) {
+               options.mode = RunMode::Stages;
+               options.stages = readStages(value).stages;
+           },
+           "hold a load shape: each stage moves what is held\nlinearly from the stage before's SIZE (0 before the\n"
+           "first) to its own over its DURATION (0: at once),\ne.g. 30s:2G,1m:2G,30s:512M,10s:0; ends after the\n"
+           "last, or holds its SIZE until the command ends")
+        ->type_name("D:SIZE,...")
+        ->take_last()
+        ->check(CLI::Validator([](std::string& value) { return readStages(value).error; }, ""));
     goes(app.add_option_function<std::string>(
                 "--ramp", [&options](const std::string& value) { options.ramp = parseRamp(value); },
                 "--hold: reach SIZE in steps, e.g. 256M/5s")
@@ -366,7 +381,7 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
          kInHold);
     goes(duration(app, "--for", options.forMilliseconds,
                   "end the hold after DURATION (status 0); without it\nand without a command, a stop ends it"),
-         kInHolds);
+         kInHold | kInKeep | kInPressure);
     goes(duration(app, "--interval", options.intervalMilliseconds,
                   "how often a hold reads the room and the guards are\nchecked (default 250ms); with a script, "
                   "only with a\nguard"),
@@ -544,6 +559,7 @@ unsigned kindOf(const Options& options) {
     case RunMode::Hold: return kInHold;
     case RunMode::KeepAvailable: return kInKeep;
     case RunMode::Pressure: return kInPressure;
+    case RunMode::Stages: return kInStages;
     case RunMode::Script: break;
     }
     return options.check ? kInCheck : kInScript;
@@ -554,8 +570,8 @@ std::string kindsText(unsigned kinds, const char* between) {
     if (kinds == kAnywhere) return "any";
     std::string text;
     for (const auto& [bit, words] : {std::pair{kInHold, "--hold"}, std::pair{kInKeep, "--keep-available"},
-                                     std::pair{kInPressure, "--pressure"}, std::pair{kInScript, "a script"},
-                                     std::pair{kInCheck, "--check"}}) {
+                                     std::pair{kInPressure, "--pressure"}, std::pair{kInStages, "--stages"},
+                                     std::pair{kInScript, "a script"}, std::pair{kInCheck, "--check"}}) {
         if (!(kinds & bit)) continue;
         if (!text.empty()) text += between;
         text += words;
@@ -576,7 +592,7 @@ std::string refusal(const Joined& join, unsigned kind) {
 // The guards' rules between options.
 std::string guardUsageError(const CLI::App& app, const Options& options) {
     if (options.mode == RunMode::Script && app.count("--interval") && !options.guarded()) {
-        return "--interval goes with --hold, --keep-available or --pressure, or with a script that has a guard "
+        return "--interval goes with --hold, --keep-available, --pressure or --stages, or with a script that has a guard "
                "(--stop-if-room-below, --stop-if-probe-fails, --stop-if-pressure)";
     }
     for (const char* name : {"--probe-interval", "--probe-timeout"}) {
@@ -607,6 +623,27 @@ std::string guardUsageError(const CLI::App& app, const Options& options) {
                    ", which would end the run once the room is kept; keep at least " + guard.given +
                    " or lower the guard";
         }
+    }
+    return {};
+}
+
+// --stages with what another mode's options do: each named with why.
+std::string stagesClash(const CLI::App& app) {
+    if (!app.count("--stages")) return {};
+    for (const char* other : {"--hold", "--keep-available"}) {
+        if (app.count(other)) return std::string("--stages and ") + other + ": one at a time";
+    }
+    const struct {
+        const char *name, *why;
+    } clashes[] = {
+        {"--for", "the stages say how long the run lasts; add a last stage to hold longer"},
+        {"--ramp", "the stages are the ramp; write it as stages, e.g. 10s:1G"},
+        {"--lazy", "every stage is made resident"},
+        {"--partial", "every stage is checked against the room before anything is taken"},
+        {"--max", "the stages' sizes are the most held"},
+    };
+    for (const auto& clash : clashes) {
+        if (app.count(clash.name)) return std::string(clash.name) + " does not go with --stages: " + clash.why;
     }
     return {};
 }
@@ -644,6 +681,7 @@ std::string usageError(const CLI::App& app, Options& options, const OptionTable&
         return "--pressure-from says whose stall --pressure or --stop-if-pressure reads; give one of them, "
                "e.g. --pressure some=10%";
     }
+    if (const std::string clash = stagesClash(app); !clash.empty()) return clash;
     const unsigned kind = kindOf(options);
     for (const Joined& join : table.joins) {
         if (join.option->count() > 0 && !(join.kinds & kind)) return refusal(join, kind);
@@ -751,7 +789,7 @@ std::string makeReference() {
         text += "| `" + option->get_name(false, true) + "` | " + option->get_type_name() + " | " + kindsText(kinds, ", ") +
                 " | " + cellText(option->get_description()) + " |\n";
     }
-    text += "\nSCRIPT with `--hold` or `--keep-available`: the command and its arguments, after `--`.\n";
+    text += "\nSCRIPT with `--hold`, `--keep-available` or `--stages`: the command and its arguments, after `--`.\n";
     text += "\n## Exit status\n\n| Status | Name | Runs | Meaning |\n| --- | --- | --- | --- |\n";
     for (unsigned k = 0; k < kExitStatusCount; ++k) {
         const ExitStatusRow& row = kExitStatuses[k];

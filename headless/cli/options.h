@@ -8,12 +8,13 @@
 #include "headless/cli/memory_kind.h"
 #include "headless/cli/metrics_address.h"
 #include "headless/cli/sizes.h"
+#include "headless/cli/stage_list.h"
 #include "headless/cli/stall_target.h"
 #include "headless/memory/page_content.h"
 
 // A script, or memory held without one (--hold, --keep-available,
-// --pressure).
-enum class RunMode { Script, Hold, KeepAvailable, Pressure };
+// --pressure, --stages).
+enum class RunMode { Script, Hold, KeepAvailable, Pressure, Stages };
 
 // --huge: transparent huge pages, or pages of the hugetlb pool.
 enum class HugePages { None, Transparent, Pool };
@@ -49,6 +50,7 @@ struct Options {
     std::optional<SizeRequest> band;   // --keep-available: the half-width of the band
     std::optional<SizeRequest> most;   // --keep-available: the most it holds (--max)
     KindRequest kind;                  // --kind: the memory a hold takes
+    std::vector<StageRequest> stages;  // --stages: the load shape, in order
     std::vector<std::string> command;  // run while the memory is held, its status the run's
 
     // Guards: each ends the run with 123 once it holds, checked before

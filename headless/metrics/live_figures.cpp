@@ -97,6 +97,7 @@ const char* runModeName(RunMode mode) {
     case RunMode::Hold: return "hold";
     case RunMode::KeepAvailable: return "keep-available";
     case RunMode::Pressure: return "pressure";
+    case RunMode::Stages: return "stages";
     case RunMode::Script: break;
     }
     return "script";

@@ -27,6 +27,8 @@ const EventKindRow kEventKinds[] = {
     {EventKind::End, "end", "end",
      "the last event of every run: its status, why it ended (and which guard), whether it held what was asked, "
      "the most it held and for how long it held all of it (JSON and the report only)"},
+    {EventKind::Stage, "stage", "stage",
+     "--stages: the stages at the start, a stage begun (from, to, over how long) and a stage's target held"},
 };
 const unsigned kEventKindCount = sizeof kEventKinds / sizeof kEventKinds[0];
 
@@ -93,6 +95,10 @@ RunEvent guardEvent(std::string guard, std::string figure, std::string text) {
     event.guard = std::move(guard);
     event.figure = std::move(figure);
     return event;
+}
+
+RunEvent stageEvent(std::string code, std::string text) {
+    return made(EventKind::Stage, std::move(code), std::move(text));
 }
 RunEvent endEvent(int status, std::string reason, bool reached) {
     RunEvent event = made(EventKind::End, reason, "status " + std::to_string(status) + ": " + reason);

@@ -31,6 +31,7 @@ enum class EventKind {
     Release,
     Guard,
     End,
+    Stage,
 };
 
 // The one table of kinds: the name a pipeline matches (JSON "event"), the
@@ -115,6 +116,8 @@ RunEvent adjustEvent(std::string code, std::string text);
 RunEvent releaseEvent(std::string text);
 // A guard tripped: which and on what figure; the run ends with 123.
 RunEvent guardEvent(std::string guard, std::string figure, std::string text);
+// --stages: the plan at the start, a stage begun, a stage's target reached.
+RunEvent stageEvent(std::string code, std::string text);
 // The last event of every run: how it ended and whether it did what was
 // asked. Not among the text lines (the stop, release and error lines say it
 // there); JSON and the report.

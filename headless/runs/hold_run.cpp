@@ -17,6 +17,7 @@
 #include "headless/runs/parallel_fill.h"
 #include "headless/runs/pressure_run.h"
 #include "headless/runs/run_control.h"
+#include "headless/runs/stages.h"
 #include "headless/runs/tick_wait.h"
 #include "headless/system/console_text.h"
 #include "headless/system/external_command.h"
@@ -90,6 +91,9 @@ private:
     int holdFixed(const MemoryRoom& room);
     int keepAvailable(const MemoryRoom& room);
     int holdAtPressure(const MemoryRoom& room);
+    int followStages(const MemoryRoom& room);
+    void stageTick();
+    bool stageMove(std::size_t stage, std::uint64_t bytes);
     bool take(std::uint64_t target);
     int holdUntilTheEnd();
     int runCommand();
@@ -127,6 +131,11 @@ private:
     GuardWatch guards_;
     std::optional<std::uint64_t> heldAtTrip_;  // what was held when a guard tripped and all was given back
     bool checkGuards();
+    // --stages: the plan, when its first stage began, and whether the room
+    // allowed less than a stage asked.
+    std::optional<StageFollower> stages_;
+    std::uint64_t stagesStart_ = 0;
+    bool stageShort_ = false;
 };
 
 // Checks the guards when due; a trip gives everything back at once, before
@@ -151,6 +160,7 @@ void Hold::failAllocation() {
 void Hold::tick() {
     reapOrphans();  // as a container's first process, whatever a command left behind
     if (checkGuards()) return;
+    if (stages_) stageTick();
     if (keeping_ && steadyClock().nowMilliseconds() >= nextAdjust_) {
         adjust();
         nextAdjust_ = steadyClock().nowMilliseconds() + options_.intervalMilliseconds;
@@ -453,6 +463,91 @@ int Hold::holdAtPressure(const MemoryRoom& room) {
     return options_.command.empty() ? holdUntilTheEnd() : runCommand();
 }
 
+// --stages: every stage resolved and checked against the room as --hold
+// checks its size, before anything is taken; then the stages are followed
+// on every tick, through the command when there is one.
+int Hold::followStages(const MemoryRoom& room) {
+    std::vector<StageTarget> targets;
+    const std::string margin = mebibytesText(kRoomMargin);
+    for (std::size_t k = 0; k < options_.stages.size(); ++k) {
+        const StageRequest& asked = options_.stages[k];
+        const std::uint64_t bytes = resolveSize(asked.size, room);
+        std::string why;
+        if (asked.size.kind == SizeRequest::Kind::AllBut && bytes == 0) {
+            why = runSaid(IDS_RUN_ALL_BUT_NOTHING, {mebibytesText(asked.size.bytes),
+                                                    roomText(room.available, room.availableSource), margin});
+        } else if (!fitsRoom(bytes, room)) {
+            why = runSaid(IDS_RUN_NOT_FIT, {mebibytesText(bytes), roomText(room.available, room.availableSource), margin});
+        }
+        if (!why.empty()) return refuse("room-refused", runSaid(IDS_RUN_STAGE_REFUSED, {std::to_string(k + 1), asked.text, why}));
+        targets.push_back({asked.milliseconds, bytes});
+    }
+    stages_.emplace(std::move(targets));
+    logEvent(stageEvent("stages-start", runSaid(IDS_RUN_STAGES, {std::to_string(stages_->count()),
+                                                                 seconds(stages_->totalMilliseconds()),
+                                                                 mebibytesText(stages_->largest())})));
+    stagesStart_ = steadyClock().nowMilliseconds();
+    stageTick();
+    if (!options_.command.empty()) return runCommand();
+    while (!stages_->finished() && !stageShort_ && !shouldEnd()) {
+        Pause pause;
+        const std::uint64_t elapsed = steadyClock().nowMilliseconds() - stagesStart_;
+        const std::uint64_t total = stages_->totalMilliseconds();
+        waitFor(pause, total > elapsed ? total - elapsed : 0);
+        stageTick();  // the wait may end just before the last stage's end
+    }
+    if (stageShort_ && !runShouldStop()) {
+        memory_.releaseAll();
+        outcome_.reached = false;
+        return refuse("room-shrank", "the room allowed less than a stage asked; released what was held");
+    }
+    return ended(exitCode(Exit::Done));
+}
+
+// The steps the stages ask for now, taken in order.
+void Hold::stageTick() {
+    if (stageShort_ && options_.command.empty()) return;
+    for (const StageStep& step : stages_->advance(steadyClock().nowMilliseconds() - stagesStart_)) {
+        const std::string place = std::to_string(step.stage + 1), count = std::to_string(stages_->count());
+        const StageTarget& stage = stages_->stage(step.stage);
+        switch (step.kind) {
+        case StageStep::Kind::Begin:
+            setRequested(stage.bytes);
+            logEvent(stageEvent("stage-begin",
+                                runSaid(IDS_RUN_STAGE_BEGIN, {place, count, options_.stages[step.stage].text,
+                                                              mebibytesText(step.bytes), mebibytesText(stage.bytes),
+                                                              seconds(stage.milliseconds)})));
+            break;
+        case StageStep::Kind::Move: stageMove(step.stage, step.bytes); break;
+        case StageStep::Kind::Reached:
+            if (stageMove(step.stage, step.bytes)) {
+                logEvent(stageEvent("stage-reached",
+                                    runSaid(IDS_RUN_STAGE_REACHED, {place, count, mebibytesText(memory_.held())})));
+            }
+            break;
+        }
+    }
+}
+
+// Holds `bytes`; false, said once, when the room allows less. With a
+// command the run goes on and asks again at the next step; the end event
+// says the stages were not all held.
+bool Hold::stageMove(std::size_t stage, std::uint64_t bytes) {
+    if (memory_.held() > bytes) memory_.shrinkExactly(memory_.held() - bytes);
+    if (memory_.held() < bytes) memory_.grow(bytes - memory_.held(), [] { return !runShouldStop(); });
+    if (memory_.held() >= bytes) return true;
+    if (!stageShort_) {
+        logEvent(errorEvent("stage-short", "torvane-run: " + runSaid(IDS_RUN_STAGE_SHORT,
+                                                                     {std::to_string(stage + 1),
+                                                                      std::to_string(stages_->count()),
+                                                                      mebibytesText(memory_.held()),
+                                                                      mebibytesText(bytes)})));
+    }
+    stageShort_ = true;
+    outcome_.reached = false;
+    return false;
+}
+
 int Hold::holdUntilTheEnd() {
     Pause pause;
     waitFor(pause, std::nullopt);
@@ -528,8 +623,9 @@ int Hold::ended(int status) {
         outcome_.reason = stopReason();
         // A signal is the normal end of a hold that has neither --for nor a
         // command; the deadline and lost output are not.
-        const bool normalEnd =
-            !guardTripped() && stopSignalled() && !options_.forMilliseconds && options_.command.empty();
+        // Stages end by themselves, as --for does: a stop before is not their end.
+        const bool normalEnd = !guardTripped() && stopSignalled() && !options_.forMilliseconds &&
+                               options_.command.empty() && options_.mode != RunMode::Stages;
         return normalEnd ? exitCode(Exit::Done) : stoppedRunStatus();
     }
     if (forIsOver()) outcome_.reason = "for";
@@ -554,6 +650,7 @@ int Hold::run() {
                                                 "), so none of it counts as room"));
     }
     if (pressuring_) return holdAtPressure(room);
+    if (options_.mode == RunMode::Stages) return followStages(room);
     return keeping_ ? keepAvailable(room) : holdFixed(room);
 }
 }  // namespace

@@ -20,6 +20,7 @@ scaled down, so that the test holds little for a short time on any machine:
   --keep-available  the room torvane-run reports less 32 MiB, so that it
                     holds at most about that (a smaller size would hold more)
   --ramp STEP/INT   the step as a size, the interval as a duration
+  --stages D:SIZE,… each stage's duration and size as above
   --metrics         a free port of 127.0.0.1, whatever the README's HOST:PORT
   --metrics-file    its file name alone, in the command's own folder
   DURATIONS         --for, --timeout, --grace, --sample, --interval: at most
@@ -60,7 +61,7 @@ SIZE_UNITS = {"": 1, "b": 1, "k": 1 << 10, "kb": 1 << 10, "kib": 1 << 10,
               "t": 1 << 40, "tb": 1 << 40, "tib": 1 << 40}
 DURATION_UNITS = {"": 1000, "ms": 1, "s": 1000, "m": 60 * 1000, "h": 3600 * 1000}
 DURATION_OPTIONS = ("--for", "--timeout", "--grace", "--sample", "--interval")
-VALUE_OPTIONS = DURATION_OPTIONS + ("--hold", "--keep-available", "--ramp", "--report",
+VALUE_OPTIONS = DURATION_OPTIONS + ("--hold", "--keep-available", "--ramp", "--stages", "--report",
                                     "--workers", "--oom-score-adj", "--metrics", "--metrics-file")
 SHELL_OPERATORS = {"|", "||", "&", "&&", ";", ">", ">>", "<", "2>", "2>&1"}
 EXPECTED_STATUS = re.compile(r"\(exit status (\d+)\)")
@@ -225,6 +226,10 @@ def scale(argv, room_mib):
         elif name == "--ramp" and "/" in value:
             step, interval = value.split("/", 1)
             new = f"{scaled_size(step)}/{scaled_duration(interval)}"
+        elif name == "--stages":
+            # D:SIZE each; a malformed stage is left for torvane-run to refuse.
+            new = ",".join(f"{scaled_duration(d)}:{scaled_size(size)}" if sep else stage
+                           for stage in value.split(",") for d, sep, size in [stage.partition(":")])
         elif name in DURATION_OPTIONS:
             new = scaled_duration(value)
         elif name == "--metrics":

@@ -118,7 +118,7 @@ TEST(GuardOptions, GoWithEveryRunAndAreRefusedWhereTheyCannotWork) {
         {{"--keep-available", "5%", "--stop-if-room-below", "8%"},
          "--keep-available 5% keeps the room below --stop-if-room-below 8%"},
         {{"--yes", "--interval", "100ms", "a.evk"},
-         "--interval goes with --hold, --keep-available or --pressure, or with a script that has a guard"},
+         "--interval goes with --hold, --keep-available, --pressure or --stages, or with a script that has a guard"},
         {{"--hold", "1G", "--probe-interval", "1s"}, "--probe-interval goes with --stop-if-probe-fails CMD"},
         {{"--hold", "1G", "--probe-timeout", "1s"}, "--probe-timeout goes with --stop-if-probe-fails CMD"},
         {{"--hold", "1G", "--stop-if-probe-fails", "x", "--probe-interval", "5ms"}, "--probe-interval: at least 10ms"},
