@@ -1,36 +1,17 @@
 // The memory room from Linux's real files.
 #include "headless/system/memory_room.h"
 #include "headless/memory/proc_fields.h"
+#include "headless/system/linux/whole_file.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
 struct RealFiles final : RoomFiles {
     Outcome read(const std::string& path, std::string& text) override {
-        text.clear();
-        // O_CLOEXEC: the program starts child processes, and none may inherit
-        // a descriptor of ours.
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return failure(errno, text);
-        char chunk[4096];
-        for (;;) {
-            const ssize_t got = ::read(fd, chunk, sizeof chunk);
-            if (got > 0) {
-                text.append(chunk, static_cast<std::size_t>(got));
-            } else if (got == 0) {
-                break;
-            } else if (errno != EINTR) {
-                const int error = errno;
-                ::close(fd);
-                return failure(error, text);
-            }
-        }
-        ::close(fd);
-        return Outcome::Read;
+        const int error = readWholeFile(path, text);
+        return error == 0 ? Outcome::Read : failure(error, text);
     }
 
 private:

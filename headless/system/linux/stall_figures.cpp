@@ -3,45 +3,21 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
-namespace {
-// The file's text, or the errno that kept it from being read (0: read).
-int readWhole(const std::string& path, std::string& text) {
-    text.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    char chunk[1024];
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got > 0) {
-            text.append(chunk, static_cast<std::size_t>(got));
-        } else if (got == 0) {
-            break;
-        } else if (errno != EINTR) {
-            const int error = errno;
-            ::close(fd);
-            return error;
-        }
-    }
-    ::close(fd);
-    return 0;
-}
-}  // namespace
+#include "headless/system/linux/whole_file.h"
 
 StallSource stallSourceFor(const std::string& from) {
     std::string cgroups, mounts;
     if (from == "self") {
-        readWhole("/proc/self/cgroup", cgroups);
-        readWhole("/proc/self/mountinfo", mounts);
+        readWholeFile("/proc/self/cgroup", cgroups);
+        readWholeFile("/proc/self/mountinfo", mounts);
     }
     return resolveStallSource(from, cgroups, mounts);
 }
 
 StallCounters readStallFigures(const std::string& path) {
     std::string text;
-    const int error = readWhole(path, text);
+    const int error = readWholeFile(path, text);
     if (error == 0) return parseStallCounters(text, path);
     StallCounters counters;
     counters.error = "cannot read " + path + ": " + std::strerror(error);
