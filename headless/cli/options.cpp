@@ -529,6 +529,28 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
             ->check(formCheck([](const std::string& value) { return parseContent(value).has_value(); },
                               "a content", kContentForms));
     goes(content, kInHolds);
+    // Warm at a cost (runs/warm_load.h).
+    CLI::Option* rate =
+        app.add_option_function<std::string>(
+               "--access-rate",
+               [&options](const std::string& value) { options.accessRate = readRate(value).bytesPerSecond; },
+               "with -a: spread the access load's writes at RATE\n(e.g. 1G/s) instead of whole passes; the log "
+               "says\nthe rate achieved")
+            ->type_name("RATE")
+            ->take_last()
+            ->check(CLI::Validator([](std::string& value) { return readRate(value).error; }, ""));
+    goes(rate, kInHolds);
+    CLI::Option* touch = app.add_flag("--touch", options.touch,
+                                      "keep every held page referenced: read and write back\nits first word every "
+                                      "--touch-interval (page cache:\nread only), at a tiny share of a core")
+                             ->check(noValue("--touch"));
+    goes(touch, kInHolds,
+         "--touch goes with --hold, --keep-available, --pressure or --stages, not a script: a script's block "
+         "is kept warm by -a, as the window does");
+    CLI::Option* touchInterval = duration(app, "--touch-interval", options.touchIntervalMilliseconds,
+                                          "how often --touch touches every page; default 1s");
+    goes(touchInterval, kInHolds);
+    const CLI::Option* access = app.get_option("--access-load");
     const CLI::Option* lazy = app.get_option("--lazy");
     table.clashes.push_back({lock, lazy,
                              "--lock and --lazy: a locked page is resident, and --lazy asks for pages that are "
@@ -536,6 +558,15 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
     table.clashes.push_back({content, lazy,
                              "--content and --lazy: the content is written into every page, which makes it "
                              "resident; leave out one of them"});
+    table.clashes.push_back({touch, lazy,
+                             "--touch and --lazy: a touch writes every page, which makes it resident; leave out "
+                             "one of them"});
+    table.clashes.push_back({rate, lazy,
+                             "--access-rate and --lazy: the access load writes every page, which makes it "
+                             "resident; leave out one of them"});
+    table.clashes.push_back({touch, access,
+                             "-a and --touch: -a rewrites every byte, which keeps every page referenced already; "
+                             "use --touch alone for the cheap way, or -a with --access-rate for a chosen cost"});
 
     app.add_option("SCRIPT", scripts,
                    "the script to run; after --, the next argument is the\nscript even if it starts with '-'. "
@@ -705,6 +736,12 @@ std::string usageError(const CLI::App& app, Options& options, const OptionTable&
             return "--for ends a hold that has no command; to end the command as well, use --timeout";
         }
         if (options.intervalMilliseconds < 10) return "--interval: at least 10ms; e.g. 250ms";
+        if (options.accessRate && !options.accessLoad) {
+            return "--access-rate sets the access load's rate, and -a (--access-load) is not given; add -a, "
+                   "or use --touch to keep the pages referenced without it";
+        }
+        if (app.count("--touch-interval") && !options.touch) return "--touch-interval goes with --touch";
+        if (options.touch && options.touchIntervalMilliseconds < 10) return "--touch-interval: at least 10ms; e.g. 1s";
         if (options.lazy && options.kind.kind != HeldKind::Anon) {
             return std::string("--lazy with --kind ") + kindName(options.kind.kind) +
                    ": lazy memory is only committed, and page cache and shared memory are made only by "

@@ -77,6 +77,10 @@ struct Options {
     bool lock = false;                 // --lock: locked in memory
     HugePages huge = HugePages::None;  // --huge[=hugetlb]
     PageContent content;               // --content
+    // Warm at a cost: -a's writes spread at a rate, or each page touched.
+    std::optional<std::uint64_t> accessRate;        // --access-rate, bytes a second
+    bool touch = false;                             // --touch
+    std::uint64_t touchIntervalMilliseconds = 1000; // --touch-interval
 };
 
 enum class Parsed { Run, Help, Version, Reference, UsageError };

@@ -43,6 +43,7 @@ bool startsWithAll(std::string_view text) {
 const char kSizeForms[] = "a size such as 512M, 2G, 1.5G, 300K, 4096B (bytes), 80% (of the memory room) "
                           "or all-2G (all the room but 2G)";
 const char kRampForms[] = "a step and its interval such as 256M/5s or 1G/500ms";
+const char kRateForms[] = "a size a second such as 1G/s, 256M/s or 1G/2s";
 
 namespace {
 bool bare(std::string_view text) {
@@ -132,4 +133,21 @@ std::optional<RampStep> parseRamp(std::string_view text) {
     const std::optional<std::uint64_t> interval = parseDurationMilliseconds(text.substr(slash + 1));
     if (!bytes || *bytes == 0 || !interval || *interval == 0) return std::nullopt;
     return RampStep{*bytes, *interval};
+}
+
+RateReading readRate(std::string_view text) {
+    const auto notARate = [text](const std::string& why) {
+        return RateReading{std::nullopt, "\"" + std::string(text) + "\" " + why + "; use " + kRateForms};
+    };
+    const std::size_t slash = text.find('/');
+    if (slash == std::string_view::npos) return notARate("is not a rate: the /s is missing");
+    const SizeReading size = readSize(text.substr(0, slash), SizeUse::Amount);
+    if (!size.request) return notARate("is not a rate: " + size.error);
+    if (size.request->kind != SizeRequest::Kind::Bytes) return notARate("is not a rate: a share of memory is no amount a second");
+    const std::string_view per = text.substr(slash + 1);
+    const std::optional<std::uint64_t> milliseconds = per == "s" ? std::optional<std::uint64_t>(1000) : parseDurationMilliseconds(per);
+    if (!milliseconds || *milliseconds == 0) return notARate("is not a rate: \"" + std::string(per) + "\" is no time");
+    const unsigned __int128 rate = static_cast<unsigned __int128>(size.request->bytes) * 1000 / *milliseconds;
+    if (rate == 0 || rate > kMaxSizeBytes) return notARate("is not a rate of at least a byte a second and at most 4T a second");
+    return {static_cast<std::uint64_t>(rate), {}};
 }

@@ -60,6 +60,16 @@ struct RampStep {
 };
 std::optional<RampStep> parseRamp(std::string_view text);
 
+// A rate, "2G/s" or "1G/2s": bytes a second, from a size (no % or all-, at
+// least 1 MiB when bare) over a duration ("s" alone is a second), both more
+// than 0. The error names what was wrong and the form to use.
+struct RateReading {
+    std::optional<std::uint64_t> bytesPerSecond;
+    std::string error;
+};
+RateReading readRate(std::string_view text);
+
 // The valid forms, for usage and error messages.
 extern const char kSizeForms[];
 extern const char kRampForms[];
+extern const char kRateForms[];

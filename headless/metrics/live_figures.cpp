@@ -19,6 +19,12 @@ void countAccessPass(std::uint64_t bytes) {
     figures.accessWritten.fetch_add(bytes, std::memory_order_relaxed);
 }
 
+void countAccessPart(std::uint64_t bytes, bool passEnded) {
+    LiveFigures& figures = liveFigures();
+    if (passEnded) figures.accessPasses.fetch_add(1, std::memory_order_relaxed);
+    figures.accessWritten.fetch_add(bytes, std::memory_order_relaxed);
+}
+
 void LiveFiguresSink::take(const RunEvent& event) {
     if (event.requested) figures_.requested.store(*event.requested, std::memory_order_relaxed);
     if (event.targetRoom) figures_.targetRoom.store(*event.targetRoom, std::memory_order_relaxed);

@@ -33,6 +33,8 @@ LiveFigures& liveFigures();
 
 // One access-load pass has written `bytes`.
 void countAccessPass(std::uint64_t bytes);
+// --access-rate: `bytes` more of a pass written; `passEnded`, the pass with them.
+void countAccessPart(std::uint64_t bytes, bool passEnded);
 
 // The figures that follow the run's events: the size asked for, the room
 // kept, each adjustment, a command between its start and its end.

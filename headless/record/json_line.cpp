@@ -57,6 +57,11 @@ std::string jsonLine(const RunEvent& event) {
         object["guard"] = oneLine(event.guard);
         object["figure"] = oneLine(event.figure);
     }
+    if (event.kind == EventKind::Warm) {
+        object["rate"] = orNull(event.rate);
+        object["rate_asked"] = orNull(event.rateAsked);
+        object["busy"] = orNull(event.busy);
+    }
     if (event.kind == EventKind::End) {
         object["status"] = orNull(event.status);
         object["reason"] = event.reason;

@@ -29,6 +29,9 @@ const EventKindRow kEventKinds[] = {
      "the most it held and for how long it held all of it (JSON and the report only)"},
     {EventKind::Stage, "stage", "stage",
      "--stages: the stages at the start, a stage begun (from, to, over how long) and a stage's target held"},
+    {EventKind::Warm, "warm", "warm",
+     "-a, --access-rate or --touch: the rate achieved (and asked) and the share of the time spent at it, five "
+     "seconds in and when the hold ends"},
 };
 const unsigned kEventKindCount = sizeof kEventKinds / sizeof kEventKinds[0];
 
@@ -99,6 +102,14 @@ RunEvent guardEvent(std::string guard, std::string figure, std::string text) {
 
 RunEvent stageEvent(std::string code, std::string text) {
     return made(EventKind::Stage, std::move(code), std::move(text));
+}
+RunEvent warmEvent(std::string code, std::string text, std::optional<double> rate, std::optional<double> asked,
+                   std::optional<double> busy) {
+    RunEvent event = made(EventKind::Warm, std::move(code), std::move(text));
+    event.rate = rate;
+    event.rateAsked = asked;
+    event.busy = busy;
+    return event;
 }
 RunEvent endEvent(int status, std::string reason, bool reached) {
     RunEvent event = made(EventKind::End, reason, "status " + std::to_string(status) + ": " + reason);

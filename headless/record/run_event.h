@@ -32,6 +32,7 @@ enum class EventKind {
     Guard,
     End,
     Stage,
+    Warm,
 };
 
 // The one table of kinds: the name a pipeline matches (JSON "event"), the
@@ -81,6 +82,9 @@ struct RunEvent {
     // The guard event's, and the end event's when a guard ended the run.
     std::string guard;                       // the guard as given: "--stop-if-room-below 1G"
     std::string figure;                      // what tripped it: "the memory room is 812 MiB, below 1 GiB"
+    // The warm event's: bytes a second achieved (touch: of pages touched)
+    // and asked (--access-rate), and the share of the time spent at it.
+    std::optional<double> rate, rateAsked, busy;
 
     // Taken when the event is logged.
     LocalTime time = {};
@@ -118,6 +122,9 @@ RunEvent releaseEvent(std::string text);
 RunEvent guardEvent(std::string guard, std::string figure, std::string text);
 // --stages: the plan at the start, a stage begun, a stage's target reached.
 RunEvent stageEvent(std::string code, std::string text);
+// The access load's or --touch's rate achieved, early and at the end.
+RunEvent warmEvent(std::string code, std::string text, std::optional<double> rate, std::optional<double> asked,
+                   std::optional<double> busy);
 // The last event of every run: how it ended and whether it did what was
 // asked. Not among the text lines (the stop, release and error lines say it
 // there); JSON and the report.

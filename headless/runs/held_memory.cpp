@@ -46,3 +46,18 @@ void HeldMemory::fillAll(const std::function<void(unsigned char*, std::uint64_t,
     for (Chunk& chunk : chunks_) fill(chunk.block.block, chunk.bytes, value);
     if (held_ > 0) countAccessPass(held_);
 }
+
+void HeldMemory::visit(std::uint64_t offset, std::uint64_t bytes,
+                       const std::function<void(unsigned char*, std::uint64_t)>& visit) const {
+    for (const Chunk& chunk : chunks_) {
+        if (bytes == 0) return;
+        if (offset >= chunk.bytes) {
+            offset -= chunk.bytes;
+            continue;
+        }
+        const std::uint64_t piece = std::min(bytes, chunk.bytes - offset);
+        visit(chunk.block.block + offset, piece);
+        bytes -= piece;
+        offset = 0;
+    }
+}

@@ -33,6 +33,10 @@ public:
 
     // Writes every held byte with `value` through `fill`.
     void fillAll(const std::function<void(unsigned char*, std::uint64_t, unsigned char)>& fill, unsigned char value);
+    // Calls `visit` on each piece of the `bytes` held bytes from `offset` on
+    // (counted across the blocks in the order taken), stopping at the end.
+    void visit(std::uint64_t offset, std::uint64_t bytes,
+               const std::function<void(unsigned char*, std::uint64_t)>& visit) const;
 
 private:
     struct Chunk {

@@ -5,8 +5,6 @@
 
 #include "headless/memory/room_checked_allocator.h"
 #include "headless/record/mebibytes.h"
-#include "headless/runs/held_memory.h"
-#include "headless/runs/parallel_fill.h"
 
 PageSettings pageSettingsOf(const Options& options) { return {options.lock, options.huge, options.content}; }
 
@@ -144,22 +142,4 @@ MemoryRoom hugePoolRoom() {
     room.available = free + free / 512 + kRoomMargin;
     room.total = pool.totalPages * pool.pageBytes;
     return room;
-}
-
-bool contentPass(HeldMemory& memory, const PageContent& content, unsigned workers) {
-    switch (content.kind) {
-    case PageContent::Kind::Fill: return false;
-    case PageContent::Kind::Zero:
-        // The fill pass's own routine, with the value 0.
-        memory.fillAll(fillWithWorkers(workers), 0);
-        return true;
-    case PageContent::Kind::Random:
-    case PageContent::Kind::Compressible: break;
-    }
-    // On this thread alone: the workers' threads write a fill value only.
-    static std::uint64_t pass = 0;  // the program's one hold
-    const std::uint64_t key = passKey(++pass, 0x746f7276616e65ull);
-    memory.fillAll([key](unsigned char* start, std::uint64_t bytes, unsigned char) { xorWords(start, bytes, key); },
-                   0);
-    return true;
 }

@@ -16,8 +16,6 @@
 #include "headless/system/page_lock.h"
 #include "load/load_block.h"
 
-class HeldMemory;
-
 struct PageSettings {
     bool lock = false;
     HugePages huge = HugePages::None;
@@ -80,8 +78,3 @@ PagesRefusal pagesRefusal(const Options& options, std::uint64_t bytes);
 // room's terms: the pool's free pages, which are not charged to any memory
 // group and which the memory room does not count.
 MemoryRoom hugePoolRoom();
-
-// The access load's pass for the content asked: zeros for zero, every word
-// XORed with a new key for random and compressible:N. False for fill, which
-// the caller's own fill pass writes.
-bool contentPass(HeldMemory& memory, const PageContent& content, unsigned workers);

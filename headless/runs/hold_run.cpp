@@ -14,17 +14,16 @@
 #include "headless/runs/held_memory.h"
 #include "headless/runs/held_pages.h"
 #include "headless/runs/keep_available.h"
-#include "headless/runs/parallel_fill.h"
 #include "headless/runs/pressure_run.h"
 #include "headless/runs/run_control.h"
 #include "headless/runs/stages.h"
 #include "headless/runs/tick_wait.h"
+#include "headless/runs/warm_load.h"
 #include "headless/system/console_text.h"
 #include "headless/system/external_command.h"
 #include "headless/system/memory_room.h"
 #include "headless/system/room_watch.h"
 #include "headless/system/stop_request.h"
-#include "load/access_load.h"
 #include "shell/resource_ids.h"
 
 namespace {
@@ -83,6 +82,7 @@ public:
           pressuring_(options.mode == RunMode::Pressure),
           memory_(allocator, keeping_ || pressuring_ || !options.lazy, keeping_ || pressuring_ ? kKeepBlock : kHoldChunk),
           start_(steadyClock().nowMilliseconds()),
+          warm_(warmSettingsOf(options, heldKindInUse() == HeldKind::File), steadyClock()),
           guards_(guardsFor(options), options.intervalMilliseconds) {}
 
     int run();
@@ -127,7 +127,8 @@ private:
     // --keep-available's readings, and how many were within the band.
     unsigned readings_ = 0, inBand_ = 0;
     bool heldNothing_ = false;  // the room is under the target and nothing is left to give back
-    AccessLoad fill_;  // the window's cycle of values, 1 to 64
+    WarmLoad warm_;  // -a, --access-rate or --touch
+    void logWarm();
     GuardWatch guards_;
     std::optional<std::uint64_t> heldAtTrip_;  // what was held when a guard tripped and all was given back
     bool checkGuards();
@@ -171,9 +172,16 @@ void Hold::tick() {
     }
     checkOutputReader();
     sampleIfDue();
-    if (!options_.accessLoad) return;
-    if (contentPass(memory_, options_.content, options_.workers)) return;
-    memory_.fillAll(fillWithWorkers(options_.workers), takeFillByte(fill_));
+    warm_.tick(memory_);
+    if (warm_.firstReportDue()) logWarm();
+}
+
+// What keeping the memory warm achieved so far; nothing before it began.
+void Hold::logWarm() {
+    const std::string text = warm_.summary();
+    if (text.empty()) return;
+    logEvent(warmEvent(options_.touch ? "touch-rate" : "access-rate", text, warm_.achievedRate(), warm_.askedRate(),
+                       warm_.busyShare()));
 }
 
 WaitEnd Hold::waitFor(Awaited& awaited, std::optional<std::uint64_t> limit) {
@@ -596,6 +604,7 @@ int Hold::runCommand() {
     logEvent(commandEndEvent(start, "command-end", how + " after " + seconds(took), status,
                              static_cast<double>(took) / 1000.0));
     settleOutcome();
+    logWarm();
     const std::string heldWhole = heldFor();
     const std::uint64_t held = heldAtTrip_.value_or(memory_.held());
     memory_.releaseAll();
@@ -615,6 +624,7 @@ int Hold::runCommand() {
 // The end of a hold without a command, or before its command started.
 int Hold::ended(int status) {
     settleOutcome();
+    logWarm();
     const std::string heldWhole = heldFor();
     const std::uint64_t held = heldAtTrip_.value_or(memory_.held());
     memory_.releaseAll();
