@@ -493,7 +493,8 @@ int Hold::followStages(const MemoryRoom& room) {
     stages_.emplace(std::move(targets));
     logEvent(stageEvent("stages-start", runSaid(IDS_RUN_STAGES, {std::to_string(stages_->count()),
                                                                  seconds(stages_->totalMilliseconds()),
-                                                                 mebibytesText(stages_->largest())})));
+                                                                 mebibytesText(stages_->largest())}) +
+                                                 kindTakingText()));
     stagesStart_ = steadyClock().nowMilliseconds();
     stageTick();
     if (!options_.command.empty()) return runCommand();

@@ -20,6 +20,16 @@ TEST(StagesRun, StepsDownThroughEachTarget) {
     EXPECT_EQ(ofEvent(objects, "end").at(0).value("code", ""), "done");
 }
 
+// The plan's line names the kind held, as --hold's start line does.
+TEST(StagesRun, TheStartLineNamesTheKind) {
+    Child child(ChildSetup{{"--json", "--stages", "0:4M,0:0", "--kind", "shmem"}});
+    ASSERT_EQ(child.finish(30000), 0) << child.err;
+    const auto starts = ofEvent(jsonEvents(child.out), "stage");
+    ASSERT_FALSE(starts.empty());
+    EXPECT_EQ(starts[0].value("code", ""), "stages-start");
+    EXPECT_NE(starts[0].value("text", "").find("as shared memory"), std::string::npos) << starts[0].dump();
+}
+
 TEST(StagesRun, AStageThatDoesNotFitFailsBeforeTaking) {
     Child child(ChildSetup{{"--json", "--stages", "0:16M,1s:100000G,0:0"}});
     EXPECT_EQ(child.finish(30000), 1);
