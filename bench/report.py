@@ -54,6 +54,9 @@ ROWS = [
     (12, "--pressure largest share after settling, over the target, native (torvane-run)", "pressure.overshoot", ["some=10% in a 700 MiB group"], ["target"], False, None, []),
     (13, "--kind take, start to \"reached\", against dd writing the same file, native (torvane-run)", "kind.take", ["file, 1GiB", "shmem, 1GiB"], ["dd"], True, (">=", 0.90), []),
     (14, "--content random written, against the fill pass, native (torvane-run)", "content.random", ["256MiB", "1024MiB"], ["fill"], True, (">=", 0.7), []),
+    (15, "--touch, processor s per GiB-minute kept warm, against the peer's cheapest, native (torvane-run)", "warm.cpu", ["--touch, 1GiB"], None, False, ("<=", 0.10), []),
+    (15, "-a and --access-rate, processor s per GiB-minute kept warm, against the peer's cheapest, native (torvane-run)", "warm.cpu", ["-a --access-rate 1G/s, 1GiB", "-a, 1GiB"], None, False, None, []),
+    (16, "--access-rate 1G/s written, against the rate asked, native (torvane-run)", "warm.rate", ["1G/s, 1GiB"], ["asked"], True, (">=", 0.95), []),
 ]
 
 # The rows whose two quiet runs must agree within AGREEMENT.

@@ -2,7 +2,7 @@
 # Builds and runs the benchmarks, natively and as Windows programs under Wine,
 # and prints one table of ratios against baselines measured in the same run;
 # the table also goes to bench/results.md. Timings never fail the run. Takes
-# about fifteen minutes; run it on a quiet machine (see `uptime`). The run
+# about twenty minutes; run it on a quiet machine (see `uptime`). The run
 # before is kept in build/bench-run.prev and set beside this one in the table
 # (two quiet runs should agree within 5 % on the store rows).
 set -euo pipefail
@@ -133,6 +133,13 @@ for round in 1 2 3; do
 done >>"$RUN/native.tsv"
 say "--content random against the fill pass"
 "$NATIVE/bench_content" 8 >>"$RUN/native.tsv" || echo "NOTE	content.random	bench_content exited with $?" >>"$RUN/native.tsv"
+
+# Keeping 1 GiB warm: processor time per GiB-minute of --touch, -a and
+# -a --access-rate 1G/s against the peer's --vm-keep and its rate-limited
+# --memrate, in turns; and the rate --access-rate achieved.
+say "keeping 1 GiB warm against stress-ng (about 5 minutes)"
+python3 "$TORVANE_ROOT/bench/warm_bench.py" "$TORVANE_ROOT/build/bench-native/torvane-run" 15 3 >>"$RUN/native.tsv" \
+    2>"$RUN/warm.log" || echo "NOTE	warm.cpu	warm_bench.py exited with $?" >>"$RUN/native.tsv"
 
 say "script reader's peak memory"
 "$NATIVE/bench_make_script" "$BIG" 1000
