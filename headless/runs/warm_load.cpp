@@ -70,10 +70,23 @@ std::uint64_t RatePacer::due(std::uint64_t now, std::uint64_t held) {
     return bytes / kPage * kPage;
 }
 
+// How far ahead a touch asks for pages: the processor's prefetchers stop at
+// a page's end, so each touch would wait out its own miss. A bare loop over
+// 1 GiB of 4 KiB pages here took 20.8 ms a pass, 6.4 ms asking 16 pages
+// ahead (no better at 64).
+constexpr std::uint64_t kTouchAhead = 16 * kPage;
+
 void touchPages(unsigned char* start, std::uint64_t bytes, bool writeBack) {
     // Volatile: the loads and stores are the point, and no compiler may
     // drop a load whose value is unused or a store of the value just read.
     for (std::uint64_t at = 0; at + sizeof(std::uint64_t) <= bytes; at += kPage) {
+        if (at + kTouchAhead < bytes) {
+            if (writeBack) {
+                __builtin_prefetch(start + at + kTouchAhead, 1);
+            } else {
+                __builtin_prefetch(start + at + kTouchAhead, 0);
+            }
+        }
         volatile std::uint64_t* word = reinterpret_cast<volatile std::uint64_t*>(start + at);
         const std::uint64_t value = *word;
         if (writeBack) *word = value;
