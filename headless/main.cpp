@@ -156,7 +156,8 @@ int main(int argc, char** argv) {
     if (options.mode != RunMode::Script && options.kind.kind != HeldKind::Anon) kindPages = openHeldPages(options.kind);
     PagesAllocator pages(kindPages.pages ? static_cast<BlockAllocator&>(*kindPages.pages) : platformAllocator(),
                          pageSettingsOf(options),
-                         [](const char* code, const std::string& text) { logEvent(errorEvent(code, text)); });
+                         [](const char* code, const std::string& text) { logEvent(errorEvent(code, text)); },
+                         kindPages.pages.get());
     // Resident blocks must fit the memory room. With the access load a
     // normal-mode block is written whole at its first pass, so it must fit
     // as a physical one must; a hold's memory is resident unless --lazy.

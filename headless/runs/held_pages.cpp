@@ -5,11 +5,13 @@
 
 #include "headless/memory/room_checked_allocator.h"
 #include "headless/record/mebibytes.h"
+#include "headless/system/held_pages.h"
 
 PageSettings pageSettingsOf(const Options& options) { return {options.lock, options.huge, options.content}; }
 
-PagesAllocator::PagesAllocator(BlockAllocator& inner, PageSettings settings, Explain explain)
+PagesAllocator::PagesAllocator(BlockAllocator& inner, PageSettings settings, Explain explain, HeldPages* kindPages)
     : inner_(inner),
+      kindPages_(kindPages),
       settings_(settings),
       explain_(std::move(explain)),
       // Pages differ from run to run as well as from page to page.
@@ -67,7 +69,12 @@ void PagesAllocator::destroyHeap(void* heap) {
 bool PagesAllocator::makeResident(void* block, std::uint64_t bytes) {
     if (!inner_.makeResident(block, bytes)) return false;
     auto* start = static_cast<unsigned char*>(block);
-    if (settings_.content.generated()) writeContent(start, bytes, settings_.content, seed_);
+    if (settings_.content.generated()) {
+        writeContent(start, bytes, settings_.content, seed_);
+        // Page cache written over after its flush would be dirty, not the
+        // clean cache --kind file holds.
+        if (kindPages_ && !kindPages_->flush(block, bytes)) return false;
+    }
     if (!settings_.lock) return true;
     // Locked once resident and written: mlock would populate the pages
     // itself, but then the room's piece-by-piece check would not see them

@@ -16,6 +16,8 @@
 #include "headless/system/page_lock.h"
 #include "load/load_block.h"
 
+class HeldPages;
+
 struct PageSettings {
     bool lock = false;
     HugePages huge = HugePages::None;
@@ -29,7 +31,8 @@ PageSettings pageSettingsOf(const Options& options);
 class PagesAllocator final : public BlockAllocator {
 public:
     using Explain = std::function<void(const char* code, const std::string& text)>;
-    PagesAllocator(BlockAllocator& inner, PageSettings settings, Explain explain);
+    // `kindPages`: the --kind file or shmem pages `inner` is, when it is.
+    PagesAllocator(BlockAllocator& inner, PageSettings settings, Explain explain, HeldPages* kindPages = nullptr);
     ~PagesAllocator() override;
 
     void* takeNormal(std::uint64_t bytes) override;
@@ -51,6 +54,7 @@ private:
     void unmapped(void* block);
 
     BlockAllocator& inner_;
+    HeldPages* kindPages_;
     PageSettings settings_;
     Explain explain_;
     std::uint64_t seed_;

@@ -26,6 +26,10 @@ public:
     // Empty when `bytes` more can be taken from what backs the pages (the
     // file system's free space); otherwise why not.
     virtual std::string roomFor(std::uint64_t bytes) = 0;
+    // Bytes written into a block after it was made resident (its chosen
+    // content): page cache is flushed again, so that it stays clean cache
+    // reclaim may take. False when that failed.
+    virtual bool flush(void* block, std::uint64_t bytes) = 0;
     // Lazy blocks are never asked of this seam: --lazy goes with anon only.
     void* takeNormal(std::uint64_t) override { return nullptr; }
     void releaseNormal(void*) override {}

@@ -92,6 +92,7 @@ public:
     void* takeFromHeap(void*, std::uint64_t) override { return nullptr; }
     void destroyHeap(void*) override {}
     bool makeResident(void*, std::uint64_t) override { return false; }
+    bool flush(void*, std::uint64_t) override { return true; }
     std::uint64_t commitLimit() override { return 0; }
 
 private:

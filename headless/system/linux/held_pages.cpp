@@ -164,6 +164,11 @@ public:
             offset += static_cast<std::uint64_t>(wrote);
             left -= static_cast<std::uint64_t>(wrote);
         }
+        return flush(block, bytes);
+    }
+
+    bool flush(void*, std::uint64_t) override {
+        if (kind_ != HeldKind::File) return true;
         int synced;
         do {
             synced = fdatasync(fd_);

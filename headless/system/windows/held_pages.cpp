@@ -93,8 +93,12 @@ public:
         // Writing through the view makes the pages: for a file they are its
         // cache, flushed below so that they are clean.
         writeEveryPage(block, bytes, pageSize());
-        if (kind_ == HeldKind::File) return FlushViewOfFile(block, static_cast<SIZE_T>(bytes)) != 0;
-        return true;
+        return flush(block, bytes);
+    }
+
+    bool flush(void* block, std::uint64_t bytes) override {
+        if (kind_ != HeldKind::File) return true;
+        return FlushViewOfFile(block, static_cast<SIZE_T>(bytes)) != 0;
     }
 
     std::uint64_t commitLimit() override {
