@@ -425,3 +425,79 @@ MemoryRoom linuxMemoryRoom(RoomFiles& files) {
     }
     return room;
 }
+
+namespace {
+bool v1Hugetlb(const Mount& m) { return m.fsType == "cgroup" && listHas(m.superOptions, ',', "hugetlb"); }
+
+// The kernel's name for a huge-page size in the controller's files.
+std::string hugetlbSizeName(std::uint64_t bytes) {
+    if (bytes >= (1ull << 30) && bytes % (1ull << 30) == 0) return std::to_string(bytes >> 30) + "GB";
+    if (bytes >= (1ull << 20) && bytes % (1ull << 20) == 0) return std::to_string(bytes >> 20) + "MB";
+    return std::to_string(bytes >> 10) + "KB";
+}
+
+HugetlbGroupRoom unknownHugetlb(std::string error) {
+    HugetlbGroupRoom room;
+    room.known = false;
+    room.error = std::move(error);
+    return room;
+}
+}  // namespace
+
+HugetlbGroupRoom linuxHugetlbGroupRoom(RoomFiles& files, std::uint64_t pageBytes) {
+    Reader reader(files);
+    std::string membership;
+    const Reader::Got gotCgroup = reader.read("/proc/self/cgroup", membership);
+    if (gotCgroup == Reader::Got::Failed) return unknownHugetlb(reader.error);
+    if (gotCgroup == Reader::Got::Missing) return {};
+    std::optional<std::string> v1Path, v2Path;
+    for (std::string_view line : splitOn(membership, '\n')) {
+        const std::size_t first = line.find(':');
+        const std::size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
+        if (second == std::string_view::npos) continue;
+        const std::string_view controllers = line.substr(first + 1, second - first - 1);
+        if (listHas(controllers, ',', "hugetlb")) v1Path = std::string(line.substr(second + 1));
+        if (line.substr(0, first) == "0" && controllers.empty()) v2Path = std::string(line.substr(second + 1));
+    }
+    if (!v1Path && !v2Path) return {};
+    std::string mountinfo;
+    if (!reader.readRequired("/proc/self/mountinfo", mountinfo)) return unknownHugetlb(reader.error);
+    const std::vector<Mount> mounts = parseMountinfo(mountinfo);
+    // The v1 controller where it is mounted; otherwise the unified hierarchy,
+    // whose files exist only where it hands the controller down.
+    std::string rest;
+    bool anyMounted = false;
+    const Mount* mount = v1Path ? reachingMount(mounts, v1Hugetlb, *v1Path, rest, anyMounted) : nullptr;
+    const bool v2 = !mount;
+    if (v2) {
+        if (!v2Path) return {};
+        mount = reachingMount(mounts, v2Any, *v2Path, rest, anyMounted);
+        if (!mount) return {};
+    }
+    const std::string size = hugetlbSizeName(pageBytes);
+    const std::string limitName = "hugetlb." + size + (v2 ? ".max" : ".limit_in_bytes");
+    const std::string usageName = "hugetlb." + size + (v2 ? ".current" : ".usage_in_bytes");
+    HugetlbGroupRoom tightest;
+    for (const std::string& folder : levelFolders(mount->point, rest)) {
+        const std::string limitPath = joinPath(folder, limitName);
+        std::string text;
+        const Reader::Got got = reader.read(limitPath, text);
+        if (got == Reader::Got::Missing) continue;  // no controller, or the root's: no limit here
+        if (got == Reader::Got::Failed) return unknownHugetlb(reader.error);
+        std::uint64_t limit = 0;
+        if (!reader.parseBytes(limitPath, text, v2 ? "max" : nullptr, limit)) return unknownHugetlb(reader.error);
+        if (limit == UINT64_MAX || (!v2 && limit >= kV1NoLimitFrom)) continue;
+        const std::string usagePath = joinPath(folder, usageName);
+        std::string usageText;
+        std::uint64_t usage = 0;
+        if (!reader.readRequired(usagePath, usageText) || !reader.parseBytes(usagePath, usageText, nullptr, usage)) {
+            return unknownHugetlb(reader.error);
+        }
+        const std::uint64_t room = usage >= limit ? 0 : limit - usage;
+        if (!tightest.room || room < *tightest.room) {
+            tightest.room = room;
+            tightest.folder = folder;
+        }
+    }
+    return tightest;
+}

@@ -4,6 +4,7 @@
 // the process at the group's limit, long before the host runs short.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 enum class LimitSource { Host, Cgroup, Job };
@@ -46,3 +47,17 @@ struct RoomFiles {
 // the groups' files. Any figure that cannot be read makes the room unknown:
 // a check that guesses is how a process gets OOM-killed.
 MemoryRoom linuxMemoryRoom(RoomFiles& files);
+
+// What the hugetlb controller lets this process's group take in pages of
+// `pageBytes`: the least of limit less usage over the group and each level
+// above it (v2 hugetlb.<size>.max and .current; v1's hugetlb hierarchy,
+// hugetlb.<size>.limit_in_bytes and .usage_in_bytes; <size> as the kernel
+// names it: 2MB, 1GB). Pages past it fault with SIGBUS, not a failed take,
+// so a hold is checked against it first.
+struct HugetlbGroupRoom {
+    bool known = true;
+    std::string error;                  // when not known: the file that could not be read, and why
+    std::optional<std::uint64_t> room;  // none: no group limits it
+    std::string folder;                 // the level that sets `room`
+};
+HugetlbGroupRoom linuxHugetlbGroupRoom(RoomFiles& files, std::uint64_t pageBytes);

@@ -1,5 +1,6 @@
 #include "headless/runs/held_pages.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 
@@ -114,6 +115,13 @@ PagesRefusal lockRefusal(const PageLockRoom& room, std::uint64_t bytes) {
 PagesRefusal poolRefusal(const HugePool& pool, std::uint64_t bytes) {
     if (!pool.known) return {"huge-refused", "--huge=hugetlb: " + pool.error};
     const std::uint64_t pages = pool.pageBytes ? (bytes + pool.pageBytes - 1) / pool.pageBytes : 0;
+    const std::uint64_t groupPages = pool.groupRoom && pool.pageBytes ? *pool.groupRoom / pool.pageBytes : UINT64_MAX;
+    if (groupPages < std::max<std::uint64_t>(pages, 1) && groupPages < pool.freePages) {
+        return {"huge-refused", "--huge=hugetlb: " + mebibytesText(bytes) + " does not fit what the hugetlb cgroup " +
+                                    pool.groupFolder + " allows: " + std::to_string(groupPages) + " more pages of " +
+                                    mebibytesText(pool.pageBytes) +
+                                    " (its limit less its usage); past it a page faults with SIGBUS"};
+    }
     if (bytes > 0 && pages <= pool.freePages) return {};
     if (bytes == 0 && pool.freePages > 0) return {};
     return {"huge-refused", "--huge=hugetlb: " + mebibytesText(bytes) + " does not fit the hugetlb pool: " +
@@ -145,7 +153,9 @@ MemoryRoom hugePoolRoom() {
     room.error = pool.error;
     // In the terms fitsRoom reads: what fits is 512/513 of the room past the
     // margin, so the pool's free bytes are given with both added back.
-    const std::uint64_t free = pool.freePages * pool.pageBytes;
+    // The hugetlb cgroup's room, where one limits the run, bounds it too.
+    std::uint64_t free = pool.freePages * pool.pageBytes;
+    if (pool.groupRoom && pool.pageBytes) free = std::min(free, *pool.groupRoom / pool.pageBytes * pool.pageBytes);
     room.available = free + free / 512 + kRoomMargin;
     room.total = pool.totalPages * pool.pageBytes;
     return room;

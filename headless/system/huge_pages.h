@@ -23,6 +23,10 @@ struct HugePool {
     std::uint64_t pageBytes = 0;  // Hugepagesize
     std::uint64_t freePages = 0;  // HugePages_Free
     std::uint64_t totalPages = 0; // HugePages_Total
+    // What the run's hugetlb cgroup still allows, in bytes; none where no
+    // group limits it (and on Windows).
+    std::optional<std::uint64_t> groupRoom;
+    std::string groupFolder;      // the group level that sets it
 };
 HugePool readHugePool();
 

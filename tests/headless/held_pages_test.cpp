@@ -198,6 +198,32 @@ TEST(HeldPages, TakesFromTheHugetlbPoolOnlyWhatItsFreePagesHold) {
               std::string::npos);
 }
 
+// A hugetlb cgroup tighter than the pool refuses what passes its limit,
+// naming the group: past it a page would fault with SIGBUS.
+TEST(HeldPages, TakesNoMoreHugePagesThanTheGroupAllows) {
+    const struct {
+        std::optional<std::uint64_t> groupRoom;
+        std::uint64_t bytes;
+        bool refused;
+        const char* said;
+    } cases[] = {
+        {8 * kMiB, 8 * kMiB, false, ""},
+        {8 * kMiB, 8 * kMiB + 1, true, "the hugetlb cgroup /g allows: 4 more pages"},
+        {0, 2 * kMiB, true, "0 more pages"},
+        {std::nullopt, 64 * kMiB, false, ""},
+        {1024 * kMiB, 128 * kMiB, true, "does not fit the hugetlb pool"},  // the pool is the tighter
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        HugePool pool{true, "", 2 * kMiB, 32, 64};
+        pool.groupRoom = c.groupRoom;
+        pool.groupFolder = "/g";
+        const PagesRefusal refusal = poolRefusal(pool, c.bytes);
+        EXPECT_EQ(refusal.code != nullptr, c.refused) << refusal.why;
+        EXPECT_NE(refusal.why.find(c.said), std::string::npos) << refusal.why;
+    }
+}
+
 // What smaps says of the held mappings only, however the kernel split or
 // merged them.
 TEST(HeldPages, CountsHugePagesOfTheHeldMappingsOnly) {

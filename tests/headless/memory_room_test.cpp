@@ -329,6 +329,78 @@ TEST(MemoryRoom, CountsAGroupsInactiveCacheAsRoom) {
     }
 }
 
+// The hugetlb controller's room: the tightest level of the group's path,
+// in the files of the page size asked, v1 or v2; unreadable is unknown.
+TEST(MemoryRoom, HugetlbGroupRoomIsTheTightestLevel) {
+    const char* v1Hugetlb =
+        "30 22 0:27 / /sys/fs/cgroup rw,relatime - tmpfs tmpfs rw,mode=755\n"
+        "35 30 0:32 / /sys/fs/cgroup/hugetlb rw,relatime - cgroup cgroup rw,hugetlb\n"
+        "40 30 0:37 / /sys/fs/cgroup/unified rw,relatime - cgroup2 cgroup2 rw\n";
+    const std::string H = "/sys/fs/cgroup/hugetlb";
+    const struct {
+        const char* name;
+        Files files;
+        Files failing;
+        std::uint64_t pageBytes;
+        bool known;
+        std::optional<std::uint64_t> room;
+        std::string folder;
+    } cases[] = {
+        {"v2: the lower level is tighter",
+         {{"/proc/self/cgroup", "0::/a/b\n"}, {"/proc/self/mountinfo", kV2Mounts},
+          {V2 + "/a/hugetlb.2MB.max", bytes(64 * MiB)}, {V2 + "/a/hugetlb.2MB.current", bytes(16 * MiB)},
+          {V2 + "/a/b/hugetlb.2MB.max", bytes(40 * MiB)}, {V2 + "/a/b/hugetlb.2MB.current", bytes(2 * MiB)}},
+         {}, 2 * MiB, true, 38 * MiB, V2 + "/a/b"},
+        {"v2: the upper level is tighter",
+         {{"/proc/self/cgroup", "0::/a/b\n"}, {"/proc/self/mountinfo", kV2Mounts},
+          {V2 + "/a/hugetlb.2MB.max", bytes(20 * MiB)}, {V2 + "/a/hugetlb.2MB.current", bytes(16 * MiB)},
+          {V2 + "/a/b/hugetlb.2MB.max", "max\n"}, {V2 + "/a/b/hugetlb.2MB.current", bytes(0)}},
+         {}, 2 * MiB, true, 4 * MiB, V2 + "/a"},
+        {"v2: max everywhere",
+         {{"/proc/self/cgroup", "0::/a\n"}, {"/proc/self/mountinfo", kV2Mounts},
+          {V2 + "/a/hugetlb.2MB.max", "max\n"}, {V2 + "/a/hugetlb.2MB.current", bytes(0)}},
+         {}, 2 * MiB, true, std::nullopt, ""},
+        {"v2: 1 GiB pages read their own files",
+         {{"/proc/self/cgroup", "0::/a\n"}, {"/proc/self/mountinfo", kV2Mounts},
+          {V2 + "/a/hugetlb.2MB.max", bytes(0)}, {V2 + "/a/hugetlb.2MB.current", bytes(0)},
+          {V2 + "/a/hugetlb.1GB.max", bytes(2 * GiB)}, {V2 + "/a/hugetlb.1GB.current", bytes(GiB)}},
+         {}, GiB, true, GiB, V2 + "/a"},
+        {"v2: usage past the limit leaves nothing",
+         {{"/proc/self/cgroup", "0::/a\n"}, {"/proc/self/mountinfo", kV2Mounts},
+          {V2 + "/a/hugetlb.2MB.max", bytes(2 * MiB)}, {V2 + "/a/hugetlb.2MB.current", bytes(4 * MiB)}},
+         {}, 2 * MiB, true, 0, V2 + "/a"},
+        {"v1: the hugetlb hierarchy, its unlimited figure no limit",
+         {{"/proc/self/cgroup", "6:hugetlb:/job\n4:memory:/job\n0::/\n"}, {"/proc/self/mountinfo", v1Hugetlb},
+          {H + "/hugetlb.2MB.limit_in_bytes", kV1Unlimited}, {H + "/hugetlb.2MB.usage_in_bytes", bytes(0)},
+          {H + "/job/hugetlb.2MB.limit_in_bytes", bytes(8 * MiB)}, {H + "/job/hugetlb.2MB.usage_in_bytes", bytes(2 * MiB)}},
+         {}, 2 * MiB, true, 6 * MiB, H + "/job"},
+        {"no hugetlb controller anywhere",
+         {{"/proc/self/cgroup", "4:memory:/job\n0::/\n"}, {"/proc/self/mountinfo", kV1Mounts}}, {}, 2 * MiB, true,
+         std::nullopt, ""},
+        {"a limit that cannot be read",
+         {{"/proc/self/cgroup", "0::/a\n"}, {"/proc/self/mountinfo", kV2Mounts}},
+         {{V2 + "/a/hugetlb.2MB.max", "Permission denied"}}, 2 * MiB, false, std::nullopt, ""},
+        {"a usage that is no number",
+         {{"/proc/self/cgroup", "0::/a\n"}, {"/proc/self/mountinfo", kV2Mounts},
+          {V2 + "/a/hugetlb.2MB.max", bytes(8 * MiB)}, {V2 + "/a/hugetlb.2MB.current", "lots\n"}},
+         {}, 2 * MiB, false, std::nullopt, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FixtureFiles files;
+        for (const auto& [path, text] : c.files) files.files[path] = text;
+        for (const auto& [path, why] : c.failing) files.failing[path] = why;
+        const HugetlbGroupRoom room = linuxHugetlbGroupRoom(files, c.pageBytes);
+        EXPECT_EQ(room.known, c.known) << room.error;
+        if (!c.known) {
+            EXPECT_FALSE(room.error.empty());
+            continue;
+        }
+        EXPECT_EQ(room.room, c.room);
+        EXPECT_EQ(room.folder, c.folder);
+    }
+}
+
 TEST(MemoryRoom, SourceNames) {
     EXPECT_STREQ(limitSourceName(LimitSource::Host), "host");
     EXPECT_STREQ(limitSourceName(LimitSource::Cgroup), "cgroup");

@@ -7,10 +7,22 @@
 #include <cstring>
 
 #include "headless/memory/proc_fields.h"
+#include "headless/memory/room_rules.h"
 #include "headless/memory/smaps_figures.h"
 #include "headless/system/huge_pages.h"
+#include "headless/system/linux/whole_file.h"
 
 namespace {
+struct GroupFiles final : RoomFiles {
+    Outcome read(const std::string& path, std::string& text) override {
+        const int error = readWholeFile(path, text);
+        if (error == 0) return Outcome::Read;
+        if (error == ENOENT || error == ENOTDIR) return Outcome::Missing;
+        text = std::strerror(error);
+        return Outcome::Failed;
+    }
+};
+
 constexpr char kThpEnabled[] = "/sys/kernel/mm/transparent_hugepage/enabled";
 
 std::size_t pageSize() {
@@ -57,6 +69,16 @@ HugePool readHugePool() {
     pool.pageBytes = *size;
     pool.freePages = procField(meminfo, "HugePages_Free").value_or(0);
     pool.totalPages = procField(meminfo, "HugePages_Total").value_or(0);
+    GroupFiles files;
+    const HugetlbGroupRoom group = linuxHugetlbGroupRoom(files, pool.pageBytes);
+    if (!group.known) {
+        // Unread, the group could fault a page past its limit with SIGBUS.
+        pool.known = false;
+        pool.error = "the hugetlb cgroup's limit cannot be read (" + group.error + ")";
+        return pool;
+    }
+    pool.groupRoom = group.room;
+    pool.groupFolder = group.folder;
     return pool;
 }
 
