@@ -552,21 +552,23 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
     goes(touchInterval, kInHolds);
     const CLI::Option* access = app.get_option("--access-load");
     const CLI::Option* lazy = app.get_option("--lazy");
-    table.clashes.push_back({lock, lazy,
-                             "--lock and --lazy: a locked page is resident, and --lazy asks for pages that are "
-                             "not; leave out one of them"});
-    table.clashes.push_back({content, lazy,
-                             "--content and --lazy: the content is written into every page, which makes it "
-                             "resident; leave out one of them"});
-    table.clashes.push_back({touch, lazy,
-                             "--touch and --lazy: a touch writes every page, which makes it resident; leave out "
-                             "one of them"});
-    table.clashes.push_back({rate, lazy,
-                             "--access-rate and --lazy: the access load writes every page, which makes it "
-                             "resident; leave out one of them"});
-    table.clashes.push_back({touch, access,
-                             "-a and --touch: -a rewrites every byte, which keeps every page referenced already; "
-                             "use --touch alone for the cheap way, or -a with --access-rate for a chosen cost"});
+    table.clashes.insert(
+        table.clashes.end(),
+        {
+            {lock, lazy,
+             "--lock and --lazy: a locked page is resident, and --lazy asks for pages that are not; leave out one of "
+             "them"},
+            {content, lazy,
+             "--content and --lazy: the content is written into every page, which makes it resident; leave out one "
+             "of them"},
+            {touch, lazy, "--touch and --lazy: a touch writes every page, which makes it resident; leave out one of them"},
+            {rate, lazy,
+             "--access-rate and --lazy: the access load writes every page, which makes it resident; leave out one of "
+             "them"},
+            {touch, access,
+             "-a and --touch: -a rewrites every byte, which keeps every page referenced already; use --touch alone "
+             "for the cheap way, or -a with --access-rate for a chosen cost"},
+        });
 
     app.add_option("SCRIPT", scripts,
                    "the script to run; after --, the next argument is the\nscript even if it starts with '-'. "
