@@ -128,7 +128,14 @@ std::optional<std::int64_t> PressureController::alternate(std::uint64_t now, std
 
 void PressureController::widenBracket(std::uint64_t now, std::uint64_t held) {
     const std::uint64_t trust = kTrustWindows * settings_.windowMilliseconds;
-    if (above_ && now - aboveAt_ > trust) {
+    // Counted from the last step too: a bisection still closing in on a
+    // size is no sign that the curve moved. Counted from when the size was
+    // seen alone, the size above widened while the steps down from the
+    // first squeeze were still halving towards it (192 MiB seen, 160, 176,
+    // 184, 188 MiB taken half a window apart, then 196 MiB, into the cliff
+    // again, measured here).
+    const std::uint64_t aboveAt = std::max(aboveAt_, lastStep_), belowAt = std::max(belowAt_, lastStep_);
+    if (above_ && now - aboveAt > trust) {
         // Each widening in a row twice the last: a workload that has gone
         // leaves room that is found in a few windows, not by 16 MiB steps.
         const std::uint64_t gap = *above_ > held ? *above_ - held : 0;
@@ -136,7 +143,7 @@ void PressureController::widenBracket(std::uint64_t now, std::uint64_t held) {
         ++widenings_;
         aboveAt_ = now;
     }
-    if (below_ && now - belowAt_ > trust) {
+    if (below_ && now - belowAt > trust) {
         const std::uint64_t gap = held > *below_ ? held - *below_ : 0;
         const std::uint64_t widen = std::max(2 * gap, 4 * kLeastStep);
         if (*below_ > widen) {
