@@ -6,8 +6,9 @@ only), a workload writes a 500 MiB file from inside the group and re-reads
 it in a loop; `torvane-run --pressure some=10% --pressure-from system` runs
 in the same group for SECONDS (default 60) with a sample every 250 ms. From
 the samples' window shares it prints, as BENCH lines:
-  pressure.settle     seconds until the share first enters the band, and the
-                      window (goal: at most 4 windows)
+  pressure.settle     seconds until the share enters the band and is in it
+                      again a window later, and the window (goal: at most 4
+                      windows)
   pressure.band       windows in band after that, and all windows after it
                       (goal: at least 80 %)
   pressure.overshoot  the highest share after settling, and the target
@@ -73,13 +74,27 @@ def own_group():
 
 def analyse(samples, target=TARGET, band=BAND, window=WINDOW_S):
     """(settling seconds or None, windows in band, windows after settling,
-    highest share after settling) from (elapsed, share) samples."""
+    highest share after settling) from (elapsed, share) samples.
+    Settled: the first sample in band whose next window (the first sample a
+    window later) is in band too; a share only passing through the band on
+    its way to the first squeeze is not settled. The windows counted are
+    those after that confirming one, which is in band by definition."""
     low, high = target - band, target + band
-    settled = next((t for t, share in samples if low <= share <= high), None)
+    inside = lambda share: low <= share <= high
+    settled = confirmed = None
+    for i, (t, share) in enumerate(samples):
+        if not inside(share):
+            continue
+        later = next((u for u, s in samples[i:] if u >= t + window), None)
+        if later is None:
+            break
+        if inside(next(s for u, s in samples[i:] if u == later)):
+            settled, confirmed = t, later
+            break
     if settled is None:
         return None, 0, 0, max((s for _, s in samples), default=0.0)
     after = [(t, s) for t, s in samples if t >= settled]
-    windows, next_at = [], settled + window
+    windows, next_at = [], confirmed + window
     for t, share in after:
         if t >= next_at:
             windows.append(share)
