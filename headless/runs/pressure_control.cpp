@@ -39,7 +39,9 @@ void PressureController::read(std::uint64_t now, std::uint64_t total) {
 }
 
 void PressureController::moved(std::uint64_t now, std::int64_t bytes) {
-    if (bytes != 0) lastStep_ = now;
+    if (bytes == 0) return;
+    lastStep_ = now;
+    stepped_ = true;
 }
 
 std::int64_t PressureController::decide(std::uint64_t now, std::uint64_t held, std::int64_t room) {
@@ -71,7 +73,10 @@ std::int64_t PressureController::decide(std::uint64_t now, std::uint64_t held, s
         return -static_cast<std::int64_t>(step);
     }
     if (share < s.target - s.band) {
-        if (since < (share < s.target / 2 ? quick : whole)) return 0;
+        // Nothing taken yet, there is no step for the window to see: a
+        // fifth of a window of readings tells the first take.
+        const std::uint64_t far = stepped_ ? quick : s.windowMilliseconds / 5;
+        if (since < (share < s.target / 2 ? far : whole)) return 0;
         below_ = held;
         belowAt_ = now;
         if (above_ && *above_ <= held) above_.reset();

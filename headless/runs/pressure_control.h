@@ -73,6 +73,7 @@ private:
     int lastDirection_ = 0;
     StallWindow window_;
     std::uint64_t lastStep_;
+    bool stepped_ = false;
     // The last held sizes seen below and above the band, and when.
     std::optional<std::uint64_t> below_, above_;
     std::uint64_t belowAt_ = 0, aboveAt_ = 0;
