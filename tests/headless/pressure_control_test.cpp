@@ -185,6 +185,28 @@ TEST(PressureControl, SettlesOnEachCurve) {
     }
 }
 
+// Each take below the band, each give-back above it, by the last reading:
+// at a cliff the share since a step still holds the other size's stall.
+void expectMovesOnTheirSide(const Trace& trace, double low, double high, const char* what) {
+    for (const Step& step : trace.steps) {
+        if (step.bytes > 0) {
+            EXPECT_LT(step.last, low) << what << ": a take at " << step.at;
+        } else {
+            EXPECT_GT(step.last, high) << what << ": a give-back at " << step.at;
+        }
+    }
+}
+
+// What was held at `t`.
+std::uint64_t heldAt(const Trace& trace, std::uint64_t t) {
+    std::uint64_t held = 0;
+    for (const Step& step : trace.steps) {
+        if (step.at > t) break;
+        held = static_cast<std::uint64_t>(static_cast<std::int64_t>(held) + step.bytes);
+    }
+    return held;
+}
+
 // A cliff inside one least step: no size holds the band, the window's
 // share has to, and the hold stays at the cliff rather than wandering into
 // it, each move still on the right side of the band. A window can be off
@@ -209,16 +231,8 @@ TEST(PressureControl, HoldsTheWindowOnACliff) {
         settings.band = c.band;
         const Trace trace = run(c.curve, settings, 180000);
         EXPECT_GE(shareInBand(trace, 60000, c.target - c.band, c.target + c.band), 0.8) << c.what;
+        expectMovesOnTheirSide(trace, c.target - c.band, c.target + c.band, c.what);
         std::uint64_t lowest = UINT64_MAX, highest = 0;
-        for (const Step& step : trace.steps) {
-            // By the last reading: at the cliff the share since a step still
-            // holds the other size's stall.
-            if (step.bytes > 0) {
-                EXPECT_LT(step.last, c.target - c.band) << c.what << ": a take at " << step.at;
-            } else {
-                EXPECT_GT(step.last, c.target + c.band) << c.what << ": a give-back at " << step.at;
-            }
-        }
         // What was held from 60 s on, step by step.
         std::uint64_t held = 0;
         for (const Step& step : trace.steps) {
@@ -230,6 +244,33 @@ TEST(PressureControl, HoldsTheWindowOnACliff) {
         const double edge = c.edge * kMiB;
         EXPECT_GE(static_cast<double>(lowest), edge - 2 * kLeastStep) << c.what << ": gave back far below the cliff";
         EXPECT_LE(static_cast<double>(highest), edge + kLeastStep) << c.what << ": went on into the cliff";
+    }
+}
+
+// The workload's cache grows by 8 MiB at 90 s (the cliff comes nearer)
+// and shrinks by 16 MiB at 150 s: the alternation follows it down at once
+// and up within the windows a bisection takes, never taking above the band.
+TEST(PressureControl, FollowsACliffThatMoves) {
+    const Curve moving = [](std::uint64_t held, std::uint64_t t) {
+        const double edge = t < 90000 ? 185.5 : t < 150000 ? 177.5 : 193.5;
+        return cliff(edge, 0.38)(held, t);
+    };
+    const Trace trace = run(moving, tenPercent(), 240000);
+    expectMovesOnTheirSide(trace, 0.075, 0.125, "moving");
+    const struct {
+        std::uint64_t from, to;
+        double edge;
+    } spans[] = {{60000, 90000, 185.5}, {110000, 150000, 177.5}, {190000, 240000, 193.5}};
+    for (const auto& span : spans) {
+        int in = 0, all = 0;
+        for (const auto& [t, share] : trace.windows) {
+            if (t <= span.from || t > span.to) continue;
+            ++all;
+            in += share >= 0.075 && share <= 0.125;
+        }
+        EXPECT_GE(in, all * 4 / 5) << "from " << span.from << " to " << span.to;
+        const double held = static_cast<double>(heldAt(trace, span.to - 1)) / kMiB;
+        EXPECT_NEAR(held, span.edge, 4.0) << "at " << span.to;
     }
 }
 
