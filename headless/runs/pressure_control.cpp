@@ -99,6 +99,9 @@ std::int64_t PressureController::decide(std::uint64_t now, std::uint64_t held, s
 // within one 250 ms reading either way (26-50 % in the first reading after
 // a step up, under 3 % in the first after a step down), so alternating
 // between the sizes either side of it holds the window's share instead.
+// What turns it is the stall owed since the alternation began: turned by
+// the window's share instead, which still holds the last 5 s, it locked
+// into a 5 s swing, 7-14 % window to window on the scripted cliff.
 std::optional<std::int64_t> PressureController::alternate(std::uint64_t now, std::uint64_t held, std::int64_t room) {
     if (!below_ || !above_ || *above_ <= *below_ || *above_ - *below_ > kLeastStep ||
         (held != *below_ && held != *above_)) {
@@ -107,7 +110,8 @@ std::optional<std::int64_t> PressureController::alternate(std::uint64_t now, std
     }
     // Which side of the band this size is on goes by the last reading: the
     // share since the step still holds the first reading after it, which is
-    // the other size's stall, and kept every take waiting 5 readings.
+    // the other size's stall, and kept every take waiting 5 readings on the
+    // scripted cliff.
     if (!lastShare_) return 0;
     const double share = *lastShare_;
     const PressureSettings& s = settings_;
