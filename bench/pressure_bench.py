@@ -6,7 +6,8 @@ only), a workload writes a 500 MiB file from inside the group and re-reads
 it in a loop; `torvane-run --pressure some=10% --pressure-from system` runs
 in the same group for SECONDS (default 60) with a sample every 250 ms. From
 the samples' window shares it prints, as BENCH lines:
-  pressure.settle     seconds until the share first enters the band, and the
+  pressure.settle     seconds until the share enters the band and is in it
+                      again half a window and a window later, and the
                       window (goal: at most 4 windows)
   pressure.band       windows in band after that, and all windows after it
                       (goal: at least 80 %)
@@ -73,13 +74,31 @@ def own_group():
 
 def analyse(samples, target=TARGET, band=BAND, window=WINDOW_S):
     """(settling seconds or None, windows in band, windows after settling,
-    highest share after settling) from (elapsed, share) samples."""
+    highest share after settling) from (elapsed, share) samples.
+    Settled: the first sample in band whose samples half a window and a
+    window later are in band too; a share only passing through the band (on
+    its way to the first squeeze, or swinging across it) is not settled. The
+    windows counted are those after the one that confirmed it."""
     low, high = target - band, target + band
-    settled = next((t for t, share in samples if low <= share <= high), None)
+    inside = lambda share: low <= share <= high
+
+    def first_at(i, at):
+        return next(((u, s) for u, s in samples[i:] if u >= at), None)
+
+    settled = confirmed = None
+    for i, (t, share) in enumerate(samples):
+        if not inside(share):
+            continue
+        half, whole = first_at(i, t + window / 2), first_at(i, t + window)
+        if whole is None:
+            break
+        if inside(half[1]) and inside(whole[1]):
+            settled, confirmed = t, whole[0]
+            break
     if settled is None:
         return None, 0, 0, max((s for _, s in samples), default=0.0)
     after = [(t, s) for t, s in samples if t >= settled]
-    windows, next_at = [], settled + window
+    windows, next_at = [], confirmed + window
     for t, share in after:
         if t >= next_at:
             windows.append(share)
@@ -131,7 +150,7 @@ def main():
         start = samples[0][0]
         settled, in_band, windows, highest = analyse([(t - start, s) for t, s in samples])
         if settled is None:
-            note("pressure.settle", f"never in band in {seconds} s; highest share {highest:.3f}")
+            note("pressure.settle", f"never settled in band (in it again half a window and a window later) in {seconds} s; highest share {highest:.3f}")
             return
         bench("pressure.settle", CASE, "product", settled, "s")
         bench("pressure.settle", CASE, "window", WINDOW_S, "s")

@@ -400,7 +400,7 @@ void declare(CLI::App& app, Options& options, OptionTable& table) {
                options.pressure = *parseStallTarget(value);
            },
            "Linux: hold whatever keeps the share of time stalled\non memory (some task, or all at once) at N% over\n"
-           "--pressure-window, within --pressure-band of it")
+           "--pressure-window, within --pressure-band of it;\nwhere no size holds it (a cliff), alternates\nbetween the sizes either side")
         ->type_name("some=N%|full=N%")
         ->take_last()
         ->check(formCheck([](const std::string& value) { return parseStallTarget(value).has_value(); },

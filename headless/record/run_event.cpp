@@ -20,7 +20,8 @@ const EventKindRow kEventKinds[] = {
     {EventKind::Pressure, "pressure", "pressure",
      "--pressure's target, band and window, and the file its stall figures are read from"},
     {EventKind::Adjust, "adjust", "adjust",
-     "--keep-available or --pressure took or gave back memory (--pressure: with the stall shares)"},
+     "--keep-available or --pressure took or gave back memory (--pressure: with the stall shares; where no "
+     "size holds the band, one event as the hold starts alternating between the sizes either side of it)"},
     {EventKind::Release, "release", "release", "the held memory was given back at the end"},
     {EventKind::Guard, "guard", "guard",
      "a guard (--stop-if-...) tripped: the guard and the figure that tripped it; the run ends with 123"},

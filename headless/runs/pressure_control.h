@@ -28,7 +28,7 @@ public:
     const PressureSettings& settings() const { return settings_; }
 
     // A reading of the line's `total` (microseconds) at `now`.
-    void read(std::uint64_t now, std::uint64_t totalMicroseconds) { window_.add(now, totalMicroseconds); }
+    void read(std::uint64_t now, std::uint64_t totalMicroseconds);
 
     // The next move: bytes to take (> 0), to give back (< 0), or 0. `room`
     // is what may still be taken before the floor (negative: the floor is
@@ -40,7 +40,19 @@ public:
     // and by what is held, and never past the midpoint to the last size
     // seen on the other side of the band (a bisection whose bracket keeps a
     // size, widening after a few windows, since the workload moves the curve).
+    // Once the sizes below and above the band are within one least step, a
+    // cliff: no size between holds the band, so the hold alternates between
+    // the two, up while the stall since the alternation began is short of
+    // the target's, down while it is past it, each move still only on the
+    // last reading's share being below (a take) or above (a give-back) the
+    // band.
     std::int64_t decide(std::uint64_t now, std::uint64_t held, std::int64_t room);
+
+    // Whether the last move decide asked was one of those alternations.
+    bool alternating() const { return alternating_; }
+    // The sizes alternated between, while alternating.
+    std::uint64_t kneeBelow() const { return below_.value_or(0); }
+    std::uint64_t kneeAbove() const { return above_.value_or(0); }
 
     // A step was made at `now` (what decide asked, or less).
     void moved(std::uint64_t now, std::int64_t bytes);
@@ -53,6 +65,7 @@ public:
 
 private:
     std::uint64_t stepOf(double bytes, int direction);
+    std::optional<std::int64_t> alternate(std::uint64_t now, std::uint64_t held, std::int64_t room);
     void widenBracket(std::uint64_t now, std::uint64_t held);
 
     PressureSettings settings_;
@@ -60,8 +73,15 @@ private:
     int lastDirection_ = 0;
     StallWindow window_;
     std::uint64_t lastStep_;
+    bool stepped_ = false;
     // The last held sizes seen below and above the band, and when.
     std::optional<std::uint64_t> below_, above_;
     std::uint64_t belowAt_ = 0, aboveAt_ = 0;
     unsigned widenings_ = 0;  // of the size above, since the share was last above the band
+    bool alternating_ = false;
+    // At the cliff: the stall (ms) short of the target's since the
+    // alternation began, negative when past it; and the last reading.
+    double owed_ = 0;
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> lastReading_;
+    std::optional<double> lastShare_;  // between the last two readings
 };

@@ -120,11 +120,25 @@ void PressureLoop::adjust(std::uint64_t now, const std::function<bool()>& keepGo
     if (moved == 0) return;
     const std::string step = (change > 0 ? "+" : "-") + mebibytesText(moved);
     if (headroom < 0) {
+        alternating_ = false;
         logEvent(adjustEvent("pressure-floor", runSaid(IDS_RUN_PRESSURE_FLOOR,
                                                        {step, mebibytesText(memory_.held()),
                                                         mebibytesText(room.available), mebibytesText(floor_)})));
         return;
     }
+    // At a cliff the hold moves every reading or two; one event says so,
+    // and the samples show what is held meanwhile.
+    if (controller_.alternating()) {
+        if (alternating_) return;
+        alternating_ = true;
+        logEvent(adjustEvent("pressure-alternate",
+                             runSaid(IDS_RUN_PRESSURE_ALTERNATING,
+                                     {step, mebibytesText(memory_.held()), mebibytesText(controller_.kneeBelow()),
+                                      mebibytesText(controller_.kneeAbove()), shareOrNone(figures.some),
+                                      shareOrNone(figures.full)})));
+        return;
+    }
+    alternating_ = false;
     logEvent(adjustEvent(change > 0 ? "pressure-grow" : "pressure-shrink",
                          runSaid(IDS_RUN_PRESSURE_ADJUSTED, {step, mebibytesText(memory_.held()),
                                                              shareOrNone(figures.some), shareOrNone(figures.full)})));

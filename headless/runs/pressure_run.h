@@ -42,5 +42,6 @@ private:
     std::uint64_t floor_;
     StallWindow some_, full_;
     bool unreadable_ = false;
+    bool alternating_ = false;  // the alternation at a cliff said, and still going on
     unsigned settledReadings_ = 0, inBand_ = 0;
 };

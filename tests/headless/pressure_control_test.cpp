@@ -68,6 +68,16 @@ Curve noisy() {
     };
 }
 
+// A cliff as measured in a 700 MiB group re-reading a 500 MiB file: no
+// stall below `edge` MiB, 30-65 % at and past it, flat beyond (0 % at
+// 183 MiB, 34-42 % from 184 to 210 MiB).
+Curve cliff(double edge, double high) {
+    return [edge, high](std::uint64_t held, std::uint64_t t) {
+        if (static_cast<double>(held) / kMiB < edge) return 0.01 * (1 + noise(t)) / 2;
+        return std::clamp(high * (1 + 0.3 * noise(t)), 0.0, 1.0);
+    };
+}
+
 // The stall follows what was held `delay` ms before.
 Curve delayed(Curve curve, std::uint64_t delay) {
     auto past = std::make_shared<std::deque<std::pair<std::uint64_t, std::uint64_t>>>();
@@ -82,6 +92,7 @@ struct Step {
     std::uint64_t at;
     std::int64_t bytes;
     double share;  // the share the controller went by
+    double last;   // the share of the last interval
 };
 
 struct Trace {
@@ -98,6 +109,7 @@ Trace run(Curve curve, PressureSettings settings, std::uint64_t millis, std::uin
     PressureController controller(settings);
     Trace trace;
     std::uint64_t held = startHeld, total = 0;
+    double last = 0;
     std::uint64_t windowStart = 0, windowTotal = 0;
     for (std::uint64_t t = 0; t <= millis; t += kInterval) {
         const double share = curve(held, t);
@@ -105,12 +117,13 @@ Trace run(Curve curve, PressureSettings settings, std::uint64_t millis, std::uin
         const std::int64_t change =
             controller.decide(t, held, static_cast<std::int64_t>(room) - static_cast<std::int64_t>(held));
         if (change != 0) {
-            trace.steps.push_back({t, change, controller.share().value_or(-1)});
+            trace.steps.push_back({t, change, controller.share().value_or(-1), last});
             held = static_cast<std::uint64_t>(static_cast<std::int64_t>(held) + change);
             controller.moved(t, change);
         }
         trace.mostHeld = std::max(trace.mostHeld, held);
         total += static_cast<std::uint64_t>(share * kInterval * 1000);
+        last = share;
         if (t - windowStart >= kWindow) {
             trace.windows.push_back({t, static_cast<double>(total - windowTotal) / ((t - windowStart) * 1000.0)});
             windowStart = t;
@@ -169,6 +182,95 @@ TEST(PressureControl, SettlesOnEachCurve) {
         EXPECT_GT(trace.steps.front().bytes, 0) << c.what << ": began by giving back";
         EXPECT_GE(shareInBand(trace, 60000, c.low, c.high), 0.8) << c.what;
         EXPECT_LE(reversals(trace, 60000), c.mostReversals) << c.what << ": oscillates";
+    }
+}
+
+// Each take below the band, each give-back above it, by the last reading:
+// at a cliff the share since a step still holds the other size's stall.
+void expectMovesOnTheirSide(const Trace& trace, double low, double high, const char* what) {
+    for (const Step& step : trace.steps) {
+        if (step.bytes > 0) {
+            EXPECT_LT(step.last, low) << what << ": a take at " << step.at;
+        } else {
+            EXPECT_GT(step.last, high) << what << ": a give-back at " << step.at;
+        }
+    }
+}
+
+// What was held at `t`.
+std::uint64_t heldAt(const Trace& trace, std::uint64_t t) {
+    std::uint64_t held = 0;
+    for (const Step& step : trace.steps) {
+        if (step.at > t) break;
+        held = static_cast<std::uint64_t>(static_cast<std::int64_t>(held) + step.bytes);
+    }
+    return held;
+}
+
+// A cliff inside one least step: no size holds the band, the window's
+// share has to, and the hold stays at the cliff rather than wandering into
+// it, each move still on the right side of the band. A window can be off
+// by one excursion past the cliff, two readings here (the plant sees a
+// step a reading late): (cliff - target) x 0.5 s / 5 s, so a 60 % cliff is
+// held at 20 % within 5 %, not at 10 % within 2.5 %.
+TEST(PressureControl, HoldsTheWindowOnACliff) {
+    const struct {
+        const char* what;
+        Curve curve;
+        double edge;  // MiB
+        double target, band;
+    } cases[] = {
+        {"to 38 % within a step", cliff(185.5, 0.38), 185.5, 0.10, 0.025},
+        {"to 60 % at an odd size", cliff(333.3, 0.6), 333.3, 0.20, 0.05},
+        {"to 25 %, just past a step", cliff(200.1, 0.25), 200.1, 0.10, 0.025},
+        {"to 38 %, half a second late", delayed(cliff(185.5, 0.38), 500), 185.5, 0.10, 0.025},
+    };
+    for (const auto& c : cases) {
+        PressureSettings settings = tenPercent();
+        settings.target = c.target;
+        settings.band = c.band;
+        const Trace trace = run(c.curve, settings, 180000);
+        EXPECT_GE(shareInBand(trace, 60000, c.target - c.band, c.target + c.band), 0.8) << c.what;
+        expectMovesOnTheirSide(trace, c.target - c.band, c.target + c.band, c.what);
+        std::uint64_t lowest = UINT64_MAX, highest = 0;
+        // What was held from 60 s on, step by step.
+        std::uint64_t held = 0;
+        for (const Step& step : trace.steps) {
+            held = static_cast<std::uint64_t>(static_cast<std::int64_t>(held) + step.bytes);
+            if (step.at < 60000) continue;
+            lowest = std::min(lowest, held);
+            highest = std::max(highest, held);
+        }
+        const double edge = c.edge * kMiB;
+        EXPECT_GE(static_cast<double>(lowest), edge - 2 * kLeastStep) << c.what << ": gave back far below the cliff";
+        EXPECT_LE(static_cast<double>(highest), edge + kLeastStep) << c.what << ": went on into the cliff";
+    }
+}
+
+// The workload's cache grows by 8 MiB at 90 s (the cliff comes nearer)
+// and shrinks by 16 MiB at 150 s: the alternation follows it down at once
+// and up within the windows a bisection takes, never taking above the band.
+TEST(PressureControl, FollowsACliffThatMoves) {
+    const Curve moving = [](std::uint64_t held, std::uint64_t t) {
+        const double edge = t < 90000 ? 185.5 : t < 150000 ? 177.5 : 193.5;
+        return cliff(edge, 0.38)(held, t);
+    };
+    const Trace trace = run(moving, tenPercent(), 240000);
+    expectMovesOnTheirSide(trace, 0.075, 0.125, "moving");
+    const struct {
+        std::uint64_t from, to;
+        double edge;
+    } spans[] = {{60000, 90000, 185.5}, {110000, 150000, 177.5}, {190000, 240000, 193.5}};
+    for (const auto& span : spans) {
+        int in = 0, all = 0;
+        for (const auto& [t, share] : trace.windows) {
+            if (t <= span.from || t > span.to) continue;
+            ++all;
+            in += share >= 0.075 && share <= 0.125;
+        }
+        EXPECT_GE(in, all * 4 / 5) << "from " << span.from << " to " << span.to;
+        const double held = static_cast<double>(heldAt(trace, span.to - 1)) / kMiB;
+        EXPECT_NEAR(held, span.edge, 4.0) << "at " << span.to;
     }
 }
 
