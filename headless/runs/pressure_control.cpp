@@ -36,12 +36,24 @@ void PressureController::read(std::uint64_t now, std::uint64_t total) {
         lastShare_ = std::min(stalled, passed) / passed;
     }
     lastReading_ = {now, total};
+    // How long the stall took to answer a take, the longest seen: a take
+    // that no reading within a window showed past the band says nothing.
+    if (takenAt_ && now >= *takenAt_) {
+        if (lastShare_ && *lastShare_ > settings_.target + settings_.band) {
+            answer_ = std::max(answer_.value_or(0), now - *takenAt_);
+            takenAt_.reset();
+        } else if (now - *takenAt_ > settings_.windowMilliseconds) {
+            takenAt_.reset();
+        }
+    }
 }
 
 void PressureController::moved(std::uint64_t now, std::int64_t bytes) {
     if (bytes == 0) return;
     lastStep_ = now;
     stepped_ = true;
+    takenAt_.reset();
+    if (bytes > 0) takenAt_ = now;
 }
 
 std::int64_t PressureController::decide(std::uint64_t now, std::uint64_t held, std::int64_t room) {
@@ -60,8 +72,12 @@ std::int64_t PressureController::decide(std::uint64_t now, std::uint64_t held, s
     // it, only the whole window does.
     const std::uint64_t quick = s.windowMilliseconds / 2, whole = s.windowMilliseconds;
 
+    // Once a take has been seen answered past the band, a share far from
+    // the target is judged after twice that answer (see the take below).
+    const std::uint64_t glance = s.windowMilliseconds / 5;
+    const std::uint64_t answered = answer_ ? std::clamp(2 * *answer_, glance, quick) : quick;
     if (share > s.target + s.band) {
-        if (since < (share > 2 * s.target ? quick : whole)) return 0;
+        if (since < (share > 2 * s.target ? answered : whole)) return 0;
         above_ = held;
         aboveAt_ = now;
         widenings_ = 0;
@@ -74,8 +90,15 @@ std::int64_t PressureController::decide(std::uint64_t now, std::uint64_t held, s
     }
     if (share < s.target - s.band) {
         // Nothing taken yet, there is no step for the window to see: a
-        // fifth of a window of readings tells the first take.
-        const std::uint64_t far = stepped_ ? quick : s.windowMilliseconds / 5;
+        // fifth of a window of readings tells the first take. Once a take
+        // has been seen answered past the band, a share since the step
+        // under a quarter of the target is judged after twice that answer:
+        // here the stall follows a move within one 250 ms reading, and the
+        // bisection from the first squeeze took 2.7 s a size waiting half a
+        // window, 11 of its 23 s to settle; a plant that answers 2 s late
+        // still gets half a window.
+        std::uint64_t far = stepped_ ? quick : glance;
+        if (stepped_ && share < s.target / 4) far = answered;
         if (since < (share < s.target / 2 ? far : whole)) return 0;
         below_ = held;
         belowAt_ = now;

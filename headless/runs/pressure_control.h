@@ -84,4 +84,7 @@ private:
     double owed_ = 0;
     std::optional<std::pair<std::uint64_t, std::uint64_t>> lastReading_;
     std::optional<double> lastShare_;  // between the last two readings
+    // The last take not yet seen answered, and the longest a take took to
+    // show past the band.
+    std::optional<std::uint64_t> takenAt_, answer_;
 };

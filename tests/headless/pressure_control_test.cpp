@@ -342,4 +342,34 @@ TEST(PressureControl, ATakeWaitsForTheWindowToSeeTheLast) {
     // And the steps grow with what is held.
     EXPECT_GT(trace.steps.back().bytes, trace.steps.front().bytes);
 }
+// Once a take has been seen answered past the band, a step far from the
+// target waits twice that answer, not half a window: the bisection after
+// the first squeeze closes in sooner where the stall follows at once, and
+// no sooner where it follows 2 s late.
+TEST(PressureControl, ATakeAnsweredAtOnceIsJudgedSooner) {
+    const struct {
+        const char* what;
+        Curve curve;
+        bool sooner;
+    } cases[] = {
+        {"at once", cliff(188, 0.38), true},
+        {"2 s late", delayed(cliff(188, 0.38), 2000), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Trace trace = run(c.curve, tenPercent(), 60000);
+        std::size_t first = 0;
+        while (first < trace.steps.size() && trace.steps[first].bytes > 0) ++first;  // the first give-back
+        ASSERT_LT(first + 3, trace.steps.size());
+        std::uint64_t quickest = UINT64_MAX;
+        for (std::size_t k = first + 1; k <= first + 3; ++k) {
+            quickest = std::min(quickest, trace.steps[k].at - trace.steps[k - 1].at);
+        }
+        if (c.sooner) {
+            EXPECT_LT(quickest, kWindow / 2);
+        } else {
+            EXPECT_GE(quickest, kWindow / 2);
+        }
+    }
+}
 }  // namespace
