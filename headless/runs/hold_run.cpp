@@ -37,12 +37,6 @@ constexpr std::uint64_t kHoldChunk = 256ull << 20;
 
 constexpr int kKill = 9;
 
-std::string seconds(std::uint64_t milliseconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f s", static_cast<double>(milliseconds) / 1000.0);
-    return text;
-}
-
 std::string roomText(std::uint64_t bytes, LimitSource source) {
     std::string text = mebibytesText(bytes);
     if (source != LimitSource::Host) text += std::string(" (") + limitSourceName(source) + ")";
@@ -289,7 +283,7 @@ bool Hold::take(std::uint64_t target) {
     }
     if (memory_.held() < target) return false;
     reachedAt_ = steadyClock().nowMilliseconds();
-    logEvent(holdReachedEvent(runSaid(IDS_RUN_REACHED, {mebibytesText(target), seconds(*reachedAt_ - began)}) +
+    logEvent(holdReachedEvent(runSaid(IDS_RUN_REACHED, {mebibytesText(target), secondsText(*reachedAt_ - began)}) +
                               kindResidentText() + hugeNote()));
     return true;
 }
@@ -356,9 +350,9 @@ int Hold::holdFixed(const MemoryRoom& room) {
         const std::uint64_t steps = (target + options_.ramp->bytes - 1) / options_.ramp->bytes;
         const std::uint64_t needs = (steps - 1) * options_.ramp->intervalMilliseconds;
         if (needs > 0 && needs >= *options_.forMilliseconds) {
-            logEvent(errorEvent("for-before-ramp", "torvane-run: --for " + seconds(*options_.forMilliseconds) +
+            logEvent(errorEvent("for-before-ramp", "torvane-run: --for " + secondsText(*options_.forMilliseconds) +
                                                        " ends before --ramp reaches " + mebibytesText(target) +
-                                                       ", which takes " + seconds(needs) +
+                                                       ", which takes " + secondsText(needs) +
                                                        (options_.partial ? "; --partial holds what it reaches"
                                                                          : "; the run will end with status 1")));
         }
@@ -372,7 +366,7 @@ int Hold::holdFixed(const MemoryRoom& room) {
         }
         if (forIsOver()) {
             return notReached(runSaid(IDS_RUN_NOT_REACHED, {mebibytesText(memory_.held()), mebibytesText(target),
-                                                            seconds(steadyClock().nowMilliseconds() - start_)}));
+                                                            secondsText(steadyClock().nowMilliseconds() - start_)}));
         }
         const std::string got = mebibytesText(memory_.held()) + " of " + mebibytesText(target);
         if (!options_.partial) {
@@ -411,7 +405,7 @@ int Hold::notReached(const std::string& why) {
 // " (the whole size held 2.40 s)": how long a hold had all it was asked.
 std::string Hold::heldFor() const {
     if (!reachedAt_ || keeping_ || pressuring_) return {};
-    return runSaid(IDS_RUN_WHOLE_HELD, {seconds(steadyClock().nowMilliseconds() - *reachedAt_)});
+    return runSaid(IDS_RUN_WHOLE_HELD, {secondsText(steadyClock().nowMilliseconds() - *reachedAt_)});
 }
 
 int Hold::keepAvailable(const MemoryRoom& room) {
@@ -444,7 +438,7 @@ int Hold::keepAvailable(const MemoryRoom& room) {
     RoomWatchStart watching = watchRoom(room, target_);
     watch_ = std::move(watching.watch);
     logEvent(keepEvent(runSaid(IDS_RUN_KEEPING, {mebibytesText(target_), raised, mebibytesText(band),
-                                                seconds(options_.intervalMilliseconds)}) +
+                                                secondsText(options_.intervalMilliseconds)}) +
                        kindTakingText(true) + (most ? runSaid(IDS_RUN_KEEP_MOST, {mebibytesText(*most)}) : std::string()) +
                        runSaid(watch_ ? IDS_RUN_KEEP_WATCHED : IDS_RUN_KEEP_POLLED, {watching.how})));
     adjust();
@@ -492,7 +486,7 @@ int Hold::followStages(const MemoryRoom& room) {
     }
     stages_.emplace(std::move(targets));
     logEvent(stageEvent("stages-start", runSaid(IDS_RUN_STAGES, {std::to_string(stages_->count()),
-                                                                 seconds(stages_->totalMilliseconds()),
+                                                                 secondsText(stages_->totalMilliseconds()),
                                                                  mebibytesText(stages_->largest())}) +
                                                  kindTakingText()));
     stagesStart_ = steadyClock().nowMilliseconds();
@@ -525,7 +519,7 @@ void Hold::stageTick() {
             logEvent(stageEvent("stage-begin",
                                 runSaid(IDS_RUN_STAGE_BEGIN, {place, count, options_.stages[step.stage].text,
                                                               mebibytesText(step.bytes), mebibytesText(stage.bytes),
-                                                              seconds(stage.milliseconds)})));
+                                                              secondsText(stage.milliseconds)})));
             break;
         case StageStep::Kind::Move: stageMove(step.stage, step.bytes); break;
         case StageStep::Kind::Reached:
@@ -602,7 +596,7 @@ int Hold::runCommand() {
     int status = running.status();
     std::string how = "status " + std::to_string(status);
     if (status > stoppedCode(0)) how += " (signal " + std::to_string(status - stoppedCode(0)) + ")";
-    logEvent(commandEndEvent(start, "command-end", how + " after " + seconds(took), status,
+    logEvent(commandEndEvent(start, "command-end", how + " after " + secondsText(took), status,
                              static_cast<double>(took) / 1000.0));
     settleOutcome();
     logWarm();
@@ -641,7 +635,7 @@ int Hold::ended(int status) {
     }
     if (forIsOver()) outcome_.reason = "for";
     logEvent(releaseEvent(
-        runSaid(IDS_RUN_RELEASED_AFTER, {mebibytesText(held), seconds(steadyClock().nowMilliseconds() - start_)}) +
+        runSaid(IDS_RUN_RELEASED_AFTER, {mebibytesText(held), secondsText(steadyClock().nowMilliseconds() - start_)}) +
         heldWhole));
     return status;
 }

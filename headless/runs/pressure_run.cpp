@@ -22,7 +22,8 @@ PressureSettings settingsOf(const Options& options, const MemoryRoom& room) {
     return s;
 }
 
-std::string secondsText(std::uint64_t milliseconds) {
+// "5 s": the window as it was given.
+std::string windowText(std::uint64_t milliseconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%g s", static_cast<double>(milliseconds) / 1000.0);
     return text;
@@ -57,11 +58,9 @@ bool PressureLoop::open(std::string& why) {
 
 std::string PressureLoop::startText() const {
     const PressureSettings& s = controller_.settings();
-    char interval[32];
-    std::snprintf(interval, sizeof interval, "%.2f s", static_cast<double>(options_.intervalMilliseconds) / 1000.0);
     std::string text = runSaid(IDS_RUN_PRESSURE_HOLDING,
                                {stallLineName(s.line), shareText(s.target), shareText(s.band),
-                                secondsText(s.windowMilliseconds), file_, interval, mebibytesText(floor_)});
+                                windowText(s.windowMilliseconds), file_, secondsText(options_.intervalMilliseconds), mebibytesText(floor_)});
     if (s.most) text += runSaid(IDS_RUN_KEEP_MOST, {mebibytesText(*s.most)});
     return text;
 }

@@ -5,16 +5,11 @@
 #include "headless/cli/command_words.h"
 #include "headless/record/run_texts.h"
 #include "headless/runs/run_control.h"
+#include "headless/record/mebibytes.h"
 #include "headless/runs/tick_wait.h"
 #include "headless/system/console_text.h"
 
 namespace {
-std::string seconds(std::uint64_t milliseconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f s", static_cast<double>(milliseconds) / 1000.0);
-    return text;
-}
-
 // The text as a person would type it again after the option.
 std::string quoted(const std::string& text) {
     if (!text.empty() && text.find_first_of(" \t'\"\\$") == std::string::npos) return text;
@@ -72,7 +67,7 @@ std::optional<GuardTrip> ProbeGuard::check(std::uint64_t nowMilliseconds) {
             running_->killAll();
             running_.reset();  // waits for what the kill ended
             if (++timeoutsInARow_ >= 2) {
-                return trip(runSaid(IDS_RUN_GUARD_PROBE_TIMED_OUT, {seconds(timeout_), saidPart(said)}));
+                return trip(runSaid(IDS_RUN_GUARD_PROBE_TIMED_OUT, {secondsText(timeout_), saidPart(said)}));
             }
         } else {
             return std::nullopt;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "headless/cli/options.h"
 #include "headless/memory/stall_window.h"
@@ -18,12 +17,6 @@
 namespace {
 constexpr std::uint64_t kPage = 4096;
 constexpr std::uint64_t kFirstReportMilliseconds = 5000;
-
-std::string secondsText(std::uint64_t milliseconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f s", static_cast<double>(milliseconds) / 1000.0);
-    return text;
-}
 
 std::string rateText(double bytesPerSecond) {
     return mebibytesText(static_cast<std::uint64_t>(bytesPerSecond)) + "/s";
