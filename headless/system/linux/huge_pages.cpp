@@ -13,16 +13,6 @@
 #include "headless/system/linux/whole_file.h"
 
 namespace {
-struct GroupFiles final : RoomFiles {
-    Outcome read(const std::string& path, std::string& text) override {
-        const int error = readWholeFile(path, text);
-        if (error == 0) return Outcome::Read;
-        if (error == ENOENT || error == ENOTDIR) return Outcome::Missing;
-        text = std::strerror(error);
-        return Outcome::Failed;
-    }
-};
-
 constexpr char kThpEnabled[] = "/sys/kernel/mm/transparent_hugepage/enabled";
 
 std::size_t pageSize() {
@@ -69,7 +59,7 @@ HugePool readHugePool() {
     pool.pageBytes = *size;
     pool.freePages = procField(meminfo, "HugePages_Free").value_or(0);
     pool.totalPages = procField(meminfo, "HugePages_Total").value_or(0);
-    GroupFiles files;
+    SystemFiles files;
     const HugetlbGroupRoom group = linuxHugetlbGroupRoom(files, pool.pageBytes);
     if (!group.known) {
         // Unread, the group could fault a page past its limit with SIGBUS.

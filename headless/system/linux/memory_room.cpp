@@ -3,29 +3,9 @@
 #include "headless/memory/proc_fields.h"
 #include "headless/system/linux/whole_file.h"
 
-#include <cerrno>
-#include <cstring>
-
-namespace {
-
-struct RealFiles final : RoomFiles {
-    Outcome read(const std::string& path, std::string& text) override {
-        const int error = readWholeFile(path, text);
-        return error == 0 ? Outcome::Read : failure(error, text);
-    }
-
-private:
-    static Outcome failure(int error, std::string& text) {
-        if (error == ENOENT || error == ENOTDIR) return Outcome::Missing;
-        text = std::strerror(error);
-        return Outcome::Failed;
-    }
-};
-
-}  // namespace
 
 MemoryRoom readMemoryRoom() {
-    RealFiles files;
+    SystemFiles files;
     return linuxMemoryRoom(files);
 }
 

@@ -1,6 +1,7 @@
 #include "headless/system/linux/whole_file.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -25,4 +26,12 @@ int readWholeFile(const std::string& path, std::string& text) {
     }
     ::close(fd);
     return 0;
+}
+
+RoomFiles::Outcome SystemFiles::read(const std::string& path, std::string& text) {
+    const int error = readWholeFile(path, text);
+    if (error == 0) return Outcome::Read;
+    if (error == ENOENT || error == ENOTDIR) return Outcome::Missing;
+    text = std::strerror(error);
+    return Outcome::Failed;
 }
