@@ -297,6 +297,24 @@ bool memoryOnUnifiedHierarchy(Reader& reader, bool& onV2) {
     return true;
 }
 
+// The process's groups in /proc/self/cgroup: the path in the v1 hierarchy
+// that has `controller`, and the v2 one (the "0::" line).
+struct Membership {
+    std::optional<std::string> v1, v2;
+};
+Membership membershipOf(std::string_view text, std::string_view controller) {
+    Membership membership;
+    for (std::string_view line : splitOn(text, '\n')) {
+        const std::size_t first = line.find(':');
+        const std::size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
+        if (second == std::string_view::npos) continue;
+        const std::string_view controllers = line.substr(first + 1, second - first - 1);
+        if (listHas(controllers, ',', controller)) membership.v1 = std::string(line.substr(second + 1));
+        if (line.substr(0, first) == "0" && controllers.empty()) membership.v2 = std::string(line.substr(second + 1));
+    }
+    return membership;
+}
+
 MemoryRoom failed(std::string error) {
     MemoryRoom room;
     room.error = std::move(error);
@@ -336,23 +354,9 @@ MemoryRoom linuxMemoryRoom(RoomFiles& files) {
     // without cgroups, so no group can limit us.
     if (gotCgroup == Reader::Got::Missing) return room;
 
-    bool hasV1 = false, hasV2 = false;
-    std::string v1Path, v2Path;
-    for (std::string_view line : splitOn(membership, '\n')) {
-        const std::size_t first = line.find(':');
-        const std::size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
-        if (second == std::string_view::npos) continue;
-        const std::string_view id = line.substr(0, first);
-        const std::string_view controllers = line.substr(first + 1, second - first - 1);
-        const std::string path(line.substr(second + 1));
-        if (listHas(controllers, ',', "memory")) {
-            hasV1 = true;
-            v1Path = path;
-        } else if (id == "0" && controllers.empty()) {
-            hasV2 = true;
-            v2Path = path;
-        }
-    }
+    const Membership groups = membershipOf(membership, "memory");
+    const bool hasV1 = groups.v1.has_value(), hasV2 = groups.v2.has_value();
+    const std::string v1Path = groups.v1.value_or(""), v2Path = groups.v2.value_or("");
     if (!hasV1 && !hasV2) return room;
 
     std::string mountinfo;
@@ -450,16 +454,8 @@ HugetlbGroupRoom linuxHugetlbGroupRoom(RoomFiles& files, std::uint64_t pageBytes
     const Reader::Got gotCgroup = reader.read("/proc/self/cgroup", membership);
     if (gotCgroup == Reader::Got::Failed) return unknownHugetlb(reader.error);
     if (gotCgroup == Reader::Got::Missing) return {};
-    std::optional<std::string> v1Path, v2Path;
-    for (std::string_view line : splitOn(membership, '\n')) {
-        const std::size_t first = line.find(':');
-        const std::size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
-        if (second == std::string_view::npos) continue;
-        const std::string_view controllers = line.substr(first + 1, second - first - 1);
-        if (listHas(controllers, ',', "hugetlb")) v1Path = std::string(line.substr(second + 1));
-        if (line.substr(0, first) == "0" && controllers.empty()) v2Path = std::string(line.substr(second + 1));
-    }
-    if (!v1Path && !v2Path) return {};
+    const Membership groups = membershipOf(membership, "hugetlb");
+    if (!groups.v1 && !groups.v2) return {};
     std::string mountinfo;
     if (!reader.readRequired("/proc/self/mountinfo", mountinfo)) return unknownHugetlb(reader.error);
     const std::vector<Mount> mounts = parseMountinfo(mountinfo);
@@ -467,11 +463,11 @@ HugetlbGroupRoom linuxHugetlbGroupRoom(RoomFiles& files, std::uint64_t pageBytes
     // whose files exist only where it hands the controller down.
     std::string rest;
     bool anyMounted = false;
-    const Mount* mount = v1Path ? reachingMount(mounts, v1Hugetlb, *v1Path, rest, anyMounted) : nullptr;
+    const Mount* mount = groups.v1 ? reachingMount(mounts, v1Hugetlb, *groups.v1, rest, anyMounted) : nullptr;
     const bool v2 = !mount;
     if (v2) {
-        if (!v2Path) return {};
-        mount = reachingMount(mounts, v2Any, *v2Path, rest, anyMounted);
+        if (!groups.v2) return {};
+        mount = reachingMount(mounts, v2Any, *groups.v2, rest, anyMounted);
         if (!mount) return {};
     }
     const std::string size = hugetlbSizeName(pageBytes);
