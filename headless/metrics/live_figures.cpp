@@ -13,11 +13,7 @@ LiveFigures& liveFigures() {
     return figures;
 }
 
-void countAccessPass(std::uint64_t bytes) {
-    LiveFigures& figures = liveFigures();
-    figures.accessPasses.fetch_add(1, std::memory_order_relaxed);
-    figures.accessWritten.fetch_add(bytes, std::memory_order_relaxed);
-}
+void countAccessPass(std::uint64_t bytes) { countAccessPart(bytes, true); }
 
 void countAccessPart(std::uint64_t bytes, bool passEnded) {
     LiveFigures& figures = liveFigures();
