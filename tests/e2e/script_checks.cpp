@@ -393,6 +393,7 @@ void scriptFlow() {
     confirm(p, "run.evk");
     box = expectPopup(p, "After_run\n", "the pop-up after run");
     checkText(statuses(p, mark), T(text::externalCommand), "status after run");
+    waitUntil([&] { return folder.read("marker.txt") == "ran\r\n"; }, kActionMs);
     check(folder.exists("marker.txt"), "run starts the batch file in the script's folder, and it runs there");
     checkText(folder.read("marker.txt"), "ran\r\n", "what the batch file wrote");
     dismiss(p, box, IDOK, "the pop-up");
@@ -411,6 +412,9 @@ void scriptFlow() {
     require(waitUntil([&] { return !isOpen(dialog); }, kActionMs), "the open dialog closes on a whole path");
     confirm(p, "run.evk by its whole path");
     box = expectPopup(p, "After_run\n", "the pop-up after run, picked by its whole path");
+    // Under Wine the batch file's output can reach the file a moment after
+    // the command has ended: read once it is there, or at the deadline.
+    waitUntil([&] { return other.read("marker.txt") == "there\r\n"; }, kActionMs);
     checkText(other.read("marker.txt"), "there\r\n", "run works in the folder of a script picked by its whole path");
     dismiss(p, box, IDOK, "the pop-up");
     expectRunEnds(p, mark, "run of a script picked by its whole path");
