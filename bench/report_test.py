@@ -158,6 +158,19 @@ class TwoRuns(unittest.TestCase):
         self.assertTrue(any("0.100 of the pauses" in l for l in lines), lines)
         self.assertTrue(any("the product 27.0 to 27.0 GB/s against memset 30.0 to 30.0" in l for l in lines), lines)
 
+    def test_a_missed_touch_row_is_set_against_the_bare_loop_not_the_peer(self):
+        unit = "CPU s/GiB-min"
+        recs = {("warm.cpu", "--touch, 1GiB", "product"): ([0.8] * 3, unit),
+                ("warm.cpu", "--touch, 1GiB", "stress-ng --memrate 1G/s"): ([5.0] * 3, unit),
+                ("warm.cpu", "--touch, 1GiB", "stress-ng --vm-keep"): ([60.0] * 3, unit),
+                ("warm.cpu", "--touch, 1GiB", "bare touch loop"): ([1.0] * 3, unit)}
+        row = dict(report.summarize(recs, "warm.cpu", "--touch, 1GiB", None, False, ["bare touch loop"]))
+        self.assertEqual(row["baseline"], "stress-ng --memrate 1G/s")
+        self.assertAlmostEqual(row["median_ratio"], 0.16)
+        lines = report.limits(recs)
+        self.assertEqual(len(lines), 1, lines)
+        self.assertIn("takes 1.00 CPU s/GiB-min, 0.200 of stress-ng --memrate 1G/s and 1.25 of --touch", lines[0])
+
 
 class Inputs(unittest.TestCase):
     def test_stress_ng_metrics_line(self):

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """What keeping 1 GiB warm costs, against the peer's ways of doing it.
-    warm_bench.py TORVANE_RUN [SECONDS] [ROUNDS]
+    warm_bench.py TORVANE_RUN [SECONDS] [ROUNDS] [TOUCH_FLOOR]
 Each entrant holds 1 GiB; once it holds it (torvane-run: two seconds after
 its hold-reached event; the peer: three seconds after its start, which its
 take needs well within), the processor time of its whole process tree is read from
@@ -11,10 +11,13 @@ by its PID. Entrants take turns, the order turned round each round:
   -a                       torvane-run --hold 1G -a
   stress-ng --vm-keep      stress-ng --vm 1 --vm-bytes 1G --vm-keep --vm-method write64
   stress-ng --memrate 1G/s stress-ng --memrate 1 --memrate-bytes 1G --memrate-wr-mbs 1024 --memrate-rd-mbs 1024
+  bare touch loop          TOUCH_FLOOR (bench_touch_floor), when given: the
+                           machine's own cost of one access a page a second
 BENCH lines:
   warm.cpu   processor seconds per GiB-minute kept warm, each torvane-run way
              as a case beside both peers (the goal: --touch at most 0.1 of
-             the peer's cheapest)
+             the peer's cheapest); the bare touch loop is a series of the
+             --touch case, shown beside it
   warm.rate  --access-rate 1G/s: the rate its own end event says it wrote,
              beside the rate asked (the goal: within 5 %)
 """
@@ -131,6 +134,9 @@ def main():
     for name, argv in peers:
         print(f"NOTE\twarm.cpu\t{name}: `{' '.join(argv)}`")
     entrants = [(name, argv, True) for name, argv in products] + [(name, argv, False) for name, argv in peers]
+    floor = sys.argv[4] if len(sys.argv) > 4 else None
+    if floor:
+        entrants.append(("bare touch loop", [floor], False))
     for round_ in range(rounds):
         order = entrants if round_ % 2 == 0 else list(reversed(entrants))
         results = {}
@@ -140,6 +146,8 @@ def main():
             print(f"BENCH\twarm.cpu\t{case}\tproduct\t{results[case][0]:.4f}\tCPU s/GiB-min")
             for peer, _ in peers:
                 print(f"BENCH\twarm.cpu\t{case}\t{peer}\t{results[peer][0]:.4f}\tCPU s/GiB-min")
+        if floor:
+            print(f"BENCH\twarm.cpu\t--touch, 1GiB\tbare touch loop\t{results['bare touch loop'][0]:.4f}\tCPU s/GiB-min")
         warm = results[f"-a --access-rate {RATE}, 1GiB"][1]
         if warm and warm.get("rate") is not None:
             print(f"BENCH\twarm.rate\t{RATE}, 1GiB\tproduct\t{warm['rate'] / MIB:.1f}\tMiB/s")
