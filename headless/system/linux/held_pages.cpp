@@ -40,6 +40,9 @@ namespace {
 constexpr long kTmpfsMagic = 0x01021994;
 constexpr long kRamfsMagic = 0x858458f6;
 
+// How much is written before its writeback is started.
+constexpr std::uint64_t kWritebackAhead = 8ull << 20;
+
 std::size_t pageSize() {
     static const std::size_t size = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     return size;
@@ -155,7 +158,7 @@ public:
         // clean cache that reclaim may take, not dirty pages it must wait on.
         static const std::vector<unsigned char> zeros(1u << 20, 0);
         std::uint64_t offset = part->offset + static_cast<std::uint64_t>(static_cast<unsigned char*>(block) - part->base);
-        std::uint64_t left = bytes;
+        std::uint64_t left = bytes, unstarted = offset;
         while (left > 0) {
             const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
             const ssize_t wrote = pwrite(fd_, zeros.data(), piece, static_cast<off_t>(offset));
@@ -163,6 +166,16 @@ public:
             if (wrote <= 0) return false;
             offset += static_cast<std::uint64_t>(wrote);
             left -= static_cast<std::uint64_t>(wrote);
+            // The disk set writing what is written so far while the rest is
+            // written, rather than idle until the flush: writing then
+            // flushing each 64 MiB piece in turn ran at 0.4 to 0.6 of dd's
+            // one flush at the end. Only a start is asked for; the flush
+            // below is what is checked, so a refusal here changes nothing.
+            if (offset - unstarted >= kWritebackAhead || left == 0) {
+                sync_file_range(fd_, static_cast<off_t>(unstarted), static_cast<off_t>(offset - unstarted),
+                                SYNC_FILE_RANGE_WRITE);
+                unstarted = offset;
+            }
         }
         return flush(block, bytes);
     }
