@@ -125,8 +125,8 @@ dd_take() {  # FILE
     rm -f "$1"
     awk -v ns=$((ended - began)) 'BEGIN { printf "%.1f", 1024 / (ns / 1e9) }'
 }
-say "--kind file and shmem take against dd (about 30 s)"
-for round in 1 2 3; do
+say "--kind file and shmem take against dd (about 50 s)"
+for round in 1 2 3 4 5; do
     printf 'BENCH\tkind.take\tfile, 1GiB\tproduct\t%s\tMiB/s\n' "$(kind_take "file:$RUN")"
     printf 'BENCH\tkind.take\tfile, 1GiB\tdd\t%s\tMiB/s\n' "$(dd_take "$RUN/dd.bin")"
     printf 'BENCH\tkind.take\tshmem, 1GiB\tproduct\t%s\tMiB/s\n' "$(kind_take shmem)"
