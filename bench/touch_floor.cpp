@@ -1,9 +1,9 @@
 // The floor under --touch: 1 GiB written once, then each 4 KiB page's first
-// word read and written back once a second, by the clock, with the same
-// prefetch distance torvane-run uses, and nothing else, until a signal ends
-// it. warm_bench.py measures its processor time as it measures each
-// entrant's: what one access a page costs this machine, beside what
-// --touch costs with the rest of a run around it.
+// word read and written back once a second, by the clock, by the loop
+// --touch runs (touchPages), and nothing else, until a signal ends it.
+// warm_bench.py measures its processor time as it measures each entrant's:
+// what one access a page costs this machine, beside what --touch costs
+// with the rest of a run around it.
 #include <sys/mman.h>
 
 #include <cstdint>
@@ -11,18 +11,10 @@
 #include <cstring>
 #include <ctime>
 
+#include "headless/runs/warm_load.h"
+
 namespace {
 constexpr std::uint64_t kBytes = 1ull << 30;
-constexpr std::uint64_t kPage = 4096;
-constexpr std::uint64_t kAhead = 16 * kPage;
-
-void touchAll(unsigned char* block) {
-    for (std::uint64_t at = 0; at < kBytes; at += kPage) {
-        if (at + kAhead < kBytes) __builtin_prefetch(block + at + kAhead, 1);
-        auto* word = reinterpret_cast<volatile std::uint64_t*>(block + at);
-        *word = *word;
-    }
-}
 }  // namespace
 
 int main() {
@@ -36,7 +28,7 @@ int main() {
     timespec due{};
     clock_gettime(CLOCK_MONOTONIC, &due);
     for (;;) {
-        touchAll(block);
+        touchPages(block, kBytes, true);
         due.tv_sec += 1;
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) != 0) {
         }

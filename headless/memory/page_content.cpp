@@ -86,13 +86,16 @@ __attribute__((target("avx2"))) void randomPageWordsWide(std::uint64_t* page, st
 
 using PageWriter = void (*)(std::uint64_t*, std::uintptr_t, std::uint64_t);
 
-// Chosen once, from the processor's features, never by timing.
-PageWriter chooseWholePageWriter() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? randomPageWordsWide : randomPageWords;
+// Chosen on first use, from the processor's features, never by timing; the
+// compiler's check covers the system saving the wide registers too, which
+// the CPUID bit alone does not.
+void randomWholePage(std::uint64_t* page, std::uintptr_t pageAddress, std::uint64_t seed) {
+    static const PageWriter writer = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") ? randomPageWordsWide : randomPageWords;
+    }();
+    writer(page, pageAddress, seed);
 }
-
-const PageWriter randomWholePage = chooseWholePageWriter();
 #else
 constexpr auto randomWholePage = randomPageWords;
 #endif
