@@ -4,6 +4,7 @@
 // records for tools/bench.sh.
 //
 //   bench_hold_keep TORVANE_RUN [HOLD_REPETITIONS [KEEP_CYCLES [STILL_SECONDS]]]
+//   bench_hold_keep --wine TORVANE_RUN_EXE ROOM_SAMPLER_EXE [KEEP_CYCLES [STILL_SECONDS]]
 //
 // hold.take: from starting `torvane-run --hold SIZE` to its "hold reached"
 // line, against a process of ours started the same way that makes as much
@@ -12,6 +13,9 @@
 // 250ms` in a throwaway memory cgroup with a competitor of ours that takes
 // 300 MiB resident and frees it; the group's room (limit − usage) is read
 // every 10 ms. Needs root; without it a NOTE says the rows were skipped.
+// With --wine: the same against the machine's room under Wine, kept 1 GiB
+// below where it starts, read by a Windows sampler as the keeper reads it,
+// and how late that figure shows a step the keeper did not make.
 //
 // Every process started here is ended by its PID within a deadline.
 #include <fcntl.h>
@@ -208,6 +212,28 @@ public:
 
     bool outputOpen() const { return out_ >= 0; }
 
+    // The last whole line holding `text` that has come by now, without
+    // waiting; the one before when nothing new has; "" when none has yet.
+    std::string latestLine(const std::string& text) {
+        for (pollfd p{out_, POLLIN, 0}; out_ >= 0 && poll(&p, 1, 0) > 0;) {
+            char chunk[4096];
+            const ssize_t got = read(out_, chunk, sizeof chunk);
+            if (got <= 0) {
+                close(out_);
+                out_ = -1;
+                break;
+            }
+            buffer_.append(chunk, static_cast<std::size_t>(got));
+        }
+        for (std::size_t nl; (nl = buffer_.find('\n')) != std::string::npos;) {
+            if (nl >= text.size() && buffer_.compare(0, text.size(), text) == 0) {
+                latest_ = buffer_.substr(0, nl);
+            }
+            buffer_.erase(0, nl + 1);
+        }
+        return latest_;
+    }
+
     bool send(const std::string& line) {
         return in_ >= 0 && write(in_, line.data(), line.size()) == static_cast<ssize_t>(line.size());
     }
@@ -237,7 +263,7 @@ public:
 private:
     pid_t pid_ = -1;
     int out_ = -1, in_ = -1;
-    std::string buffer_;
+    std::string buffer_, latest_;
 };
 
 long long vmRssBytes(pid_t pid) {
@@ -344,20 +370,13 @@ struct Sample {
 
 // The room the keeper keeps, as the bench reads it, and the target and
 // band the keeper was given: natively a throwaway group's limit less its
-// usage; under Wine the machine's MemAvailable, the figure Wine's
-// GlobalMemoryStatusEx gives from.
+// usage; under Wine the available memory GlobalMemoryStatusEx gives.
 struct KeptRoom {
     std::function<long long()> read;
     long long target;
     long long band;
     bool in(long long room) const { return std::llabs(room - target) <= band; }
 };
-
-long long memAvailable() {
-    const std::string meminfo = fileText("/proc/meminfo");
-    const std::size_t at = meminfo.find("MemAvailable:");
-    return at == std::string::npos ? -1 : std::atoll(meminfo.c_str() + at + 13) * 1024;
-}
 
 // Samples of the room every 10 ms for `ms`, on a fixed grid.
 std::vector<Sample> sampleRoom(const KeptRoom& room, Clock::time_point from, int ms) {
@@ -491,17 +510,70 @@ void keepRows(const std::string& self, const std::string& torvaneRun, int cycles
                   room, group.procs(), "", cycles, stillSeconds);
 }
 
+// How late Windows' figure shows a step the keeper did not make: before the
+// keeper starts, the competitor alone takes and frees 300 MiB, and the room
+// is watched until it has moved by 3/4 of that. Recorded beside both Wine
+// rows; a keeper cannot settle sooner than the figure it reads.
+void figureLag(const std::string& self, const KeptRoom& room, int cycles) {
+    Process competitor({self, "--compete", std::to_string(kCompetitorMiB)}, "", "", true);
+    const long long moved = static_cast<long long>(kCompetitorMiB * kMiB) * 3 / 4;
+    struct Step {
+        const char* command;
+        const char* answer;
+        const char* settleCase;
+        const char* stillCase;
+        int sign;
+    };
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        for (const Step& step : {Step{"take\n", "taken", "competitor takes 300 MiB", "competitor holding 300 MiB", -1},
+                                 Step{"free\n", "freed", "competitor frees 300 MiB", "competitor gone", 1}}) {
+            const long long before = room.read();
+            if (!competitor.send(step.command) || competitor.waitForLine(step.answer, 30000).empty()) {
+                note("keep.settle.wine", std::string("the competitor did not answer ") + step.answer + " within 30 s");
+                return;
+            }
+            const auto done = Clock::now();
+            const bool shown = within(10000, [&] {
+                const long long now = room.read();
+                return step.sign < 0 ? now <= before - moved : now >= before + moved;
+            });
+            if (!shown) {
+                note("keep.settle.wine", std::string(step.settleCase) +
+                                             " with no keeper: Windows' room had not moved by 225 MiB 10 s later");
+                continue;
+            }
+            const double lag = secondsBetween(done, Clock::now());
+            record("keep.settle.wine", step.settleCase, "figure's lag", lag, "s");
+            record("keep.spread.wine", step.stillCase, "figure's lag", lag, "s");
+        }
+    }
+}
+
 // The same under Wine: the machine's room, kept 1 GiB below what it is at
-// the start, against a figure the system refreshes only now and then.
-void wineKeepRows(const std::string& self, const std::string& exe, int cycles, int stillSeconds) {
-    const long long available = memAvailable();
+// the start, read from the Windows side by a sampler (win_room_sampler.cpp):
+// the figure torvane-run keeps is Wine's, not the kernel's MemAvailable, and
+// the system refreshes it only now and then.
+void wineKeepRows(const std::string& self, const std::string& exe, const std::string& samplerExe, int cycles,
+                  int stillSeconds) {
+    Process sampler({"/usr/bin/wine", samplerExe, "900"});
+    const std::string totalLine = sampler.waitForLine("total ", 60000);
+    const std::string firstRoom = totalLine.empty() ? "" : sampler.waitForLine("room ", 10000);
+    if (firstRoom.empty()) {
+        note("keep.settle.wine", "skipped: the room sampler under Wine gave no figures in 60 s");
+        return;
+    }
+    const long long total = std::atoll(totalLine.c_str() + 6);
+    const long long available = std::atoll(firstRoom.c_str() + 5);
     if (available < 4 * static_cast<long long>(kGiB)) {
         note("keep.settle.wine", "skipped: less than 4 GiB available");
         return;
     }
-    const long long total = std::atoll(fileText("/proc/meminfo").c_str() + 9) * 1024;  // MemTotal first
-    const KeptRoom room{memAvailable, available - static_cast<long long>(kGiB),
-                        std::max<long long>(16 * kMiB, total / 400)};
+    const KeptRoom room{[&sampler] {
+                            const std::string line = sampler.latestLine("room ");
+                            return line.empty() ? -1 : std::atoll(line.c_str() + 5);
+                        },
+                        available - static_cast<long long>(kGiB), std::max<long long>(16 * kMiB, total / 400)};
+    figureLag(self, room, cycles);
     measureKeeper(self, {"/usr/bin/wine", exe, "--keep-available", std::to_string(room.target) + "B", "--interval",
                          std::to_string(kIntervalMs) + "ms"},
                   room, "", ".wine", cycles, stillSeconds);
@@ -523,8 +595,10 @@ int main(int argc, char** argv) {
     if (length <= 0) return 2;
     path[length] = '\0';
     if (wine) {
-        // --wine TORVANE_RUN_EXE [KEEP_CYCLES [STILL_SECONDS]]: the keep-available rows under Wine.
-        wineKeepRows(path, argv[2], argc > 3 ? std::atoi(argv[3]) : 3, argc > 4 ? std::atoi(argv[4]) : 5);
+        // --wine TORVANE_RUN_EXE ROOM_SAMPLER_EXE [KEEP_CYCLES [STILL_SECONDS]]: the keep-available
+        // rows under Wine.
+        if (argc < 4) return 2;
+        wineKeepRows(path, argv[2], argv[3], argc > 4 ? std::atoi(argv[4]) : 3, argc > 5 ? std::atoi(argv[5]) : 5);
         return 0;
     }
     const std::string torvaneRun = argv[1];

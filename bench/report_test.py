@@ -171,6 +171,21 @@ class TwoRuns(unittest.TestCase):
         self.assertEqual(len(lines), 1, lines)
         self.assertIn("takes 1.00 CPU s/GiB-min, 0.200 of stress-ng --memrate 1G/s and 1.25 of --touch", lines[0])
 
+    def test_a_missed_wine_keep_row_is_set_against_the_figures_own_lag(self):
+        case = "competitor gone"
+        recs = {("keep.spread.wine", case, "product"): ([300.0, 400.0, 500.0], "samples"),
+                ("keep.spread.wine", case, "samples"): ([500.0] * 3, "samples"),
+                ("keep.spread.wine", case, "figure's lag"): ([0.8, 0.9, 3.0], "s"),
+                ("keep.spread", case, "product"): ([300.0] * 3, "samples"),
+                ("keep.spread", case, "samples"): ([500.0] * 3, "samples")}
+        lines = report.limits(recs)
+        self.assertEqual(len(lines), 2, lines)
+        wine = [line for line in lines if "Wine" in line]
+        self.assertEqual(len(wine), 1, lines)
+        self.assertIn("step 0.9 s after it", wine[0])
+        native = [line for line in lines if "native" in line]
+        self.assertNotIn("figure", native[0])
+
 
 class Inputs(unittest.TestCase):
     def test_stress_ng_metrics_line(self):

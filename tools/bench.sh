@@ -40,7 +40,8 @@ wine_part() {
     wine "$bin/bench_startup.exe" "$(winepath -w "$TORVANE_ROOT/build/bench-win/torvane.exe")" 9 >>"$tsv" \
         || echo "NOTE	startup	exited with $?" >>"$tsv"
     say "torvane-run --keep-available (Wine, about 60 s)"
-    "$TORVANE_ROOT/build/bench-native/bench/bench_hold_keep" --wine "$TORVANE_ROOT/build/bench-win/torvane-run.exe" 3 5 \
+    "$TORVANE_ROOT/build/bench-native/bench/bench_hold_keep" --wine "$TORVANE_ROOT/build/bench-win/torvane-run.exe" \
+        "$bin/bench_room_sampler.exe" 3 5 \
         >>"$tsv" 2>"$RUN/keep-wine.log" || echo "NOTE	keep.settle.wine	exited with $?" >>"$tsv"
     wineserver -w
 }
@@ -60,7 +61,7 @@ quiet cmake --build build/bench-native -j2 --target bench_native bench_peer benc
     bench_native_take bench_hold_keep bench_metrics bench_content bench_touch_floor torvane-run
 quiet cmake -S . -B build/bench-win -DCMAKE_TOOLCHAIN_FILE="$TORVANE_ROOT/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release
 quiet cmake --build build/bench-win -j2 --target torvane torvane-run bench_fill bench_peer bench_timer_load bench_take bench_alloc_test \
-    bench_startup bench_minimal_window bench_minimal_window_imports bench_minimal_window_panel
+    bench_room_sampler bench_startup bench_minimal_window bench_minimal_window_imports bench_minimal_window_panel
 
 rm -rf "$RUN.prev"
 if [ -d "$RUN" ]; then mv "$RUN" "$RUN.prev"; fi
