@@ -158,6 +158,18 @@ class TwoRuns(unittest.TestCase):
         self.assertTrue(any("0.100 of the pauses" in l for l in lines), lines)
         self.assertTrue(any("the product 27.0 to 27.0 GB/s against memset 30.0 to 30.0" in l for l in lines), lines)
 
+    def test_a_missed_figures_row_says_what_its_texts_cost_unpainted(self):
+        case = "2GiB normal, panel's figures"
+        recs = {("alloctest.wine", case, "product"): ([3.1] * 3, "s"),
+                ("alloctest.wine", case, "pauses"): ([2.0] * 3, "s"),
+                ("alloctest.wine", case, "steps alone"): ([0.1] * 3, "s"),
+                ("alloctest.wine", case, "figures alone"): ([0.6] * 3, "s"),
+                ("alloctest.wine", case, "texts alone, unpainted"): ([0.3] * 3, "s")}
+        lines = report.limits(recs)
+        self.assertEqual(len(lines), 1, lines)
+        self.assertIn("figures alone 0.6 s; their texts alone, set into hidden controls, 0.3 s, 0.150 of the pauses",
+                      lines[0])
+
     def test_a_missed_touch_row_is_set_against_the_bare_loop_not_the_peer(self):
         unit = "CPU s/GiB-min"
         recs = {("warm.cpu", "--touch, 1GiB", "product"): ([0.8] * 3, unit),

@@ -3,7 +3,9 @@
 // figures the panel shows (five texts a step into static controls of a
 // visible window, as load/allocation_test.cpp sets them); against the pauses
 // alone (steps x the measured length of one pause). Where the rest goes:
-// the steps' allocations alone and the figures alone.
+// the steps' allocations alone, the figures alone, and the same texts set
+// into hidden controls, which nothing paints: what Wine's WM_SETTEXT costs by
+// itself (its window texts live in the wine server, a round trip each).
 #include "win_bench.h"  // windows.h first: mmsystem.h needs its types
 
 #include <mmsystem.h>
@@ -38,6 +40,21 @@ private:
 struct Displays {
     HWND window = nullptr, target = nullptr, actual = nullptr, status = nullptr;
 };
+
+// The same three controls, hidden, in the same window.
+Displays hiddenBeside(const Displays& shown) {
+    Displays d;
+    if (!shown.window) return d;
+    d.window = shown.window;
+    const auto label = [&](int y) {
+        return CreateWindowExA(0, "static", "", WS_CHILD, 10, y, 100, 30, shown.window, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+    };
+    d.target = label(10);
+    d.actual = label(50);
+    d.status = label(90);
+    return d;
+}
 
 Displays makeDisplays() {
     WNDCLASSA wc = {};
@@ -116,6 +133,7 @@ int main(int argc, char** argv) {
     const Displays displays = makeDisplays();
     if (!displays.status) bench::note("alloctest.wine", "no window for the figures; timed without them");
     const Displays* shown = displays.status ? &displays : nullptr;
+    const Displays hidden = hiddenBeside(displays);
     timeBeginPeriod(1);
     for (int physical = 0; physical <= 1; ++physical) {
         const char* what = physical ? "2GiB physical" : "2GiB normal";
@@ -166,6 +184,16 @@ int main(int argc, char** argv) {
                     figures.stepReleasing();
                 }
                 bench::record("alloctest.wine", withFigures, "figures alone", watch.seconds(), "s");
+            }
+            if (hidden.status) {
+                Steps texts(&hidden, false);
+                watch.restart();
+                for (int step = 1; step <= 2048; ++step) {
+                    texts.stepStarting(step);
+                    texts.stepGranted(step);
+                    texts.stepReleasing();
+                }
+                bench::record("alloctest.wine", withFigures, "texts alone, unpainted", watch.seconds(), "s");
             }
         }
     }
