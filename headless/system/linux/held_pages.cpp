@@ -180,9 +180,27 @@ public:
         return flush(block, bytes);
     }
 
-    bool flush(void*, std::uint64_t) override {
-        if (kind_ != HeldKind::File) return true;
+    // Clean is what is asked, not durable: the file has no name and is never
+    // read back, so the disk's cache flush an fdatasync adds buys nothing.
+    // Waiting on the range's writeback leaves its pages clean, and reports a
+    // write error as fdatasync would. Measured over 1 GiB in 64 MiB pieces:
+    // 1270 to 1330 MiB/s, as dd's one flush at the end; an fdatasync each
+    // piece made 480 to 1230.
+    bool flush(void* block, std::uint64_t bytes) override {
+        if (kind_ != HeldKind::File || bytes == 0) return true;
+        const Part* part = partOf(block);
         int synced;
+        if (part) {
+            const std::uint64_t offset =
+                part->offset + static_cast<std::uint64_t>(static_cast<unsigned char*>(block) - part->base);
+            do {
+                synced = sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(bytes),
+                                         SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                             SYNC_FILE_RANGE_WAIT_AFTER);
+            } while (synced != 0 && errno == EINTR);
+            if (synced == 0) return true;
+            if (errno != ENOSYS && errno != EINVAL) return false;
+        }
         do {
             synced = fdatasync(fd_);
         } while (synced != 0 && errno == EINTR);
