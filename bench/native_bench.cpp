@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "fills.h"
+#include "limited_allocator.h"
 #include "headless/runs/parallel_fill.h"
 #include "headless/system/block_allocator.h"
 #include "load/access_load.h"
@@ -155,30 +156,13 @@ double meanPauseSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / kSamples;
 }
 
-// torvane-run's Linux allocator with a commit limit of 2 GiB, so that the
-// steps end there. Not malloc: glibc writes its chunk header into each
-// mapped block, and that one first touch of a fresh page cost 60 us a step
-// on this machine (mmap and munmap alone: 5 us), a quarter of the row.
-class LimitedAllocator final : public BlockAllocator {
-public:
-    LimitedAllocator(BlockAllocator& inner, std::uint64_t limit) : inner_(inner), limit_(limit) {}
-    void* takeNormal(std::uint64_t bytes) override { return inner_.takeNormal(bytes); }
-    void releaseNormal(void* block) override { inner_.releaseNormal(block); }
-    void* createHeap() override { return inner_.createHeap(); }
-    void* takeFromHeap(void* heap, std::uint64_t bytes) override { return inner_.takeFromHeap(heap, bytes); }
-    void destroyHeap(void* heap) override { inner_.destroyHeap(heap); }
-    bool makeResident(void* block, std::uint64_t bytes) override { return inner_.makeResident(block, bytes); }
-    std::uint64_t commitLimit() override { return limit_; }
-
-private:
-    BlockAllocator& inner_;
-    std::uint64_t limit_;
-};
-
-// The product's step loop up to a 2 GiB limit; the floor is what its pauses
-// alone cost, measured just before.
+// The product's step loop up to a 2 GiB limit, through torvane-run's Linux
+// allocator; the floor is what its pauses alone cost, measured just before.
+// Not malloc: glibc writes its chunk header into each mapped block, and that
+// one first touch of a fresh page cost 60 us a step on this machine (mmap
+// and munmap alone: 5 us), a quarter of the row.
 void allocationTest(benchmark::State& state) {
-    LimitedAllocator limited(platformAllocator(), 2048 * kMiB);
+    bench::LimitedAllocator limited(platformAllocator(), 2048 * kMiB);
     double floorSeconds = 0;
     int steps = 0;
     for (auto _ : state) {

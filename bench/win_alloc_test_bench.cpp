@@ -12,28 +12,11 @@
 
 #include <cstdio>
 
+#include "limited_allocator.h"
 #include "load/allocation_steps.h"
 #include "load/load_state.h"
 
 namespace {
-
-// The platform's allocators with a commit limit of 2 GiB, so that the steps
-// end there and not at the machine's memory.
-class LimitedAllocator final : public BlockAllocator {
-public:
-    LimitedAllocator(BlockAllocator& inner, std::uint64_t limit) : inner_(inner), limit_(limit) {}
-    void* takeNormal(std::uint64_t bytes) override { return inner_.takeNormal(bytes); }
-    void releaseNormal(void* block) override { inner_.releaseNormal(block); }
-    void* createHeap() override { return inner_.createHeap(); }
-    void* takeFromHeap(void* heap, std::uint64_t bytes) override { return inner_.takeFromHeap(heap, bytes); }
-    void destroyHeap(void* heap) override { inner_.destroyHeap(heap); }
-    bool makeResident(void* block, std::uint64_t bytes) override { return inner_.makeResident(block, bytes); }
-    std::uint64_t commitLimit() override { return limit_; }
-
-private:
-    BlockAllocator& inner_;
-    std::uint64_t limit_;
-};
 
 // The panel's three displays: static controls of style 0, the sizes of
 // panel/control_table.cpp's, in a visible window.
@@ -129,7 +112,7 @@ double meanPauseSeconds() {
 
 int main(int argc, char** argv) {
     const int repetitions = bench::argOr(argc, argv, 1, 3);
-    LimitedAllocator limited(platformAllocator(), 2048 * bench::kMiB);
+    bench::LimitedAllocator limited(platformAllocator(), 2048 * bench::kMiB);
     const Displays displays = makeDisplays();
     if (!displays.status) bench::note("alloctest.wine", "no window for the figures; timed without them");
     const Displays* shown = displays.status ? &displays : nullptr;
