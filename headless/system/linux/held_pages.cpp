@@ -65,6 +65,11 @@ struct Part {
     std::uint64_t offset = 0;
     std::size_t length = 0;
     unsigned char* base = nullptr;
+
+    // Where in the file an address inside the part is.
+    std::uint64_t fileOffsetOf(const void* at) const {
+        return offset + static_cast<std::uint64_t>(static_cast<const unsigned char*>(at) - base);
+    }
 };
 
 struct CachestatRange {
@@ -157,7 +162,7 @@ public:
         // Written as a file is written, then flushed: the held pages are
         // clean cache that reclaim may take, not dirty pages it must wait on.
         static const std::vector<unsigned char> zeros(1u << 20, 0);
-        std::uint64_t offset = part->offset + static_cast<std::uint64_t>(static_cast<unsigned char*>(block) - part->base);
+        std::uint64_t offset = part->fileOffsetOf(block);
         std::uint64_t left = bytes, unstarted = offset;
         while (left > 0) {
             const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
@@ -191,10 +196,8 @@ public:
         const Part* part = partOf(block);
         int synced;
         if (part) {
-            const std::uint64_t offset =
-                part->offset + static_cast<std::uint64_t>(static_cast<unsigned char*>(block) - part->base);
             do {
-                synced = sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(bytes),
+                synced = sync_file_range(fd_, static_cast<off_t>(part->fileOffsetOf(block)), static_cast<off_t>(bytes),
                                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
                                              SYNC_FILE_RANGE_WAIT_AFTER);
             } while (synced != 0 && errno == EINTR);
@@ -255,8 +258,7 @@ private:
     // 2.7 to 4.6). A kernel without fallocate on shared memory is left to
     // the populate.
     bool allocateShared(const Part& part, void* block, std::uint64_t bytes) {
-        const auto offset = static_cast<off_t>(part.offset + static_cast<std::uint64_t>(
-                                                                 static_cast<unsigned char*>(block) - part.base));
+        const auto offset = static_cast<off_t>(part.fileOffsetOf(block));
         int result;
         do {
             result = fallocate(fd_, FALLOC_FL_KEEP_SIZE, offset, static_cast<off_t>(bytes));
