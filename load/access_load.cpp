@@ -7,7 +7,7 @@ bool accessLoadGuard(const LoadBlock& load) {
 }
 
 void fillBlock(unsigned char* start, std::uint64_t bytes, unsigned char value) {
-    storePart(processStorePlan(), start, bytes, value, bytes);
+    storeBlock(processStorePlan(), start, bytes, value);
 }
 
 namespace {

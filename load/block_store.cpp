@@ -1,5 +1,7 @@
 #include "block_store.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 
 #if defined(__x86_64__)
@@ -31,10 +33,34 @@
 // one), memset, and non-temporal stores once the block is four times the
 // last-level cache, where every line would otherwise be read for ownership
 // only to be overwritten.
-
+//
+// Past the caches no one way wins: timed later, with ordinary 16-byte stores
+// (32 bytes a round, what Wine's memset does) beside the others, over 64 MiB
+// to 1 GiB, 12 turns each:
+//  - one thread, natively: the 16-byte stores 1.15 to 1.30 of `rep stosb`
+//    from 256 MiB, run after run; two threads: 0.82 to 0.86 of it.
+//  - under Wine, the runtime's memset (those stores) against `rep stosb` at
+//    1 GiB, in two bench runs forty minutes apart on one commit: 1.35, then
+//    1.05 on one thread; 1.30, then 0.81 on two.
+// So each block of 16 MiB or more is timed over its first passes
+// (calibrationStep): every way four times, each timed pass after a pass of
+// its own, and the fastest way stores every pass after. Taken first as
+// slices of one pass, then as one pass a way in turn, the timing misjudged:
+// each way paid for the lines the way before it left dirty in the caches
+// (non-temporal stores leave them to whoever comes next), and at 256 MiB
+// kept the non-temporal stores where `rep stosb` was 9 % faster. With
+// threads the whole pass is timed, not each thread's part: each part timed
+// alone chose its own way, and the parts seldom agreed.
+// The choice does not hold for good: two threads of ordinary stores wrote
+// 1 GiB at 31 GB/s in one bench row and 48 to 50 in the next, a minute
+// later (the virtual processors sharing a host core, or not), while
+// `rep stosb` on two threads stayed at 39 to 49. So the steps run again
+// every kRetimeAfterPasses passes. The timed passes are real passes: they
+// cost at most the slowest way's extra, 24 passes in a thousand.
 namespace {
 constexpr std::uint64_t kStringFrom = 2048;
 constexpr std::uint64_t kStreamCaches = 4;
+constexpr std::uint64_t kCalibrateFrom = 16ull << 20;
 
 inline void keepStores(unsigned char* start) {
     // The block is never read back here; this tells the compiler that the
@@ -122,7 +148,146 @@ void storeStream(unsigned char* start, std::uint64_t bytes, unsigned char value)
     storeMemset(start, bytes, value);
 #endif
 }
+
+void storeVector(unsigned char* start, std::uint64_t bytes, unsigned char value) {
+#if defined(__x86_64__)
+    // The head up to a 16-byte boundary and the tail under 32 bytes by
+    // memset; the body by two aligned 16-byte stores a round.
+    std::uint64_t head = (16 - (reinterpret_cast<std::uintptr_t>(start) & 15)) & 15;
+    if (head > bytes) head = bytes;
+    storeMemset(start, head, value);
+    unsigned char* body = start + head;
+    const std::uint64_t rounds = (bytes - head) / 32;
+    const __m128i pattern = _mm_set1_epi8(static_cast<char>(value));
+    auto* line = reinterpret_cast<__m128i*>(body);
+    for (std::uint64_t k = 0; k < rounds; ++k, line += 2) {
+        _mm_store_si128(line, pattern);
+        _mm_store_si128(line + 1, pattern);
+    }
+    storeMemset(body + rounds * 32, bytes - head - rounds * 32, value);
+#else
+    storeMemset(start, bytes, value);
+#endif
+}
+
+std::uint64_t steadyNanoseconds() {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+// The blocks met so far, by start and length: a few at once at most (the
+// window holds one; torvane-run one, or its chunks).
+// Beyond that the oldest is forgotten and timed again when met. A block
+// given back and taken anew at the same place and length keeps its choice:
+// the same memory, the same way.
+class Calibrations {
+public:
+    // What the next pass over a block does: its class's way untimed (the
+    // first pass), calibration step `timing`, or the chosen way.
+    StorePass next(const unsigned char* start, std::uint64_t bytes, StoreWay planned) {
+        Lock lock(busy_);
+        for (Entry& entry : entries_) {
+            if (entry.start != start || entry.bytes != bytes) continue;
+            if (!entry.timing) {
+                if (++entry.sinceChosen < kRetimeAfterPasses) return {entry.way};
+                entry.timing = true;
+                entry.step = 0;
+                entry.sinceChosen = 0;
+                for (TimedStore& timed : entry.steps) timed = TimedStore{};
+            }
+            // Past the last step while its time is not yet in: the old way.
+            if (entry.step >= kCalibrationStepCount) return {entry.way};
+            const int step = entry.step++;
+            const CalibrationStep what = calibrationStep(step);
+            return {what.way, what.timed ? step : -1};
+        }
+        Entry& fresh = entries_[next_];
+        fresh = Entry{};
+        fresh.start = start;
+        fresh.bytes = bytes;
+        fresh.planned = fresh.way = planned;
+        next_ = (next_ + 1) % kEntries;
+        return {planned};
+    }
+
+    // Step `step` took `nanoseconds`; as the last step is timed, the
+    // fastest way is kept.
+    void timed(const unsigned char* start, std::uint64_t bytes, int step, std::uint64_t nanoseconds) {
+        Lock lock(busy_);
+        for (Entry& entry : entries_) {
+            if (entry.start != start || entry.bytes != bytes || !entry.timing) continue;
+            entry.steps[step] = TimedStore{calibrationStep(step).way, bytes, nanoseconds};
+            if (step == kCalibrationStepCount - 1) {
+                entry.way = fastestWay(entry.steps, kCalibrationStepCount, entry.planned);
+                entry.chosen = true;
+                entry.timing = false;
+            }
+        }
+    }
+
+    bool chosen(const unsigned char* start, std::uint64_t bytes, StoreWay& way) {
+        Lock lock(busy_);
+        for (const Entry& entry : entries_) {
+            if (entry.start == start && entry.bytes == bytes && entry.chosen) {
+                way = entry.way;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void forget() {
+        Lock lock(busy_);
+        for (Entry& entry : entries_) entry = Entry{};
+    }
+
+    std::uint64_t (*clock)() = steadyNanoseconds;
+
+private:
+    struct Entry {
+        const unsigned char* start = nullptr;
+        std::uint64_t bytes = 0;
+        StoreWay planned = StoreWay::Memset;  // the class's way, kept if no pass says
+        StoreWay way = StoreWay::Memset;      // `planned` until chosen, then the last choice
+        bool chosen = false;                  // a choice has been made
+        bool timing = true;                   // the steps are running
+        int step = 0;                         // the next step
+        int sinceChosen = 0;                  // passes since the last choice
+        TimedStore steps[kCalibrationStepCount] = {};  // untimed steps stay empty
+    };
+
+    // A spin lock: held for a few loads twice a pass, and MinGW's
+    // win32 thread model has no std::mutex.
+    struct Lock {
+        explicit Lock(std::atomic_flag& flag) : flag_(flag) {
+            while (flag_.test_and_set(std::memory_order_acquire)) {
+            }
+        }
+        ~Lock() { flag_.clear(std::memory_order_release); }
+        std::atomic_flag& flag_;
+    };
+    static constexpr std::size_t kEntries = 64;
+    std::atomic_flag busy_ = ATOMIC_FLAG_INIT;
+    Entry entries_[kEntries];
+    std::size_t next_ = 0;
+};
+
+Calibrations& calibrations() {
+    static Calibrations table;
+    return table;
+}
 }  // namespace
+
+const char* storeWayName(StoreWay way) {
+    switch (way) {
+    case StoreWay::Memset: return "memset";
+    case StoreWay::RepStosb: return "rep stosb";
+    case StoreWay::Stream: return "stream";
+    case StoreWay::Vector: return "vector";
+    }
+    return "?";
+}
 
 StoreFeatures probeStoreFeatures() {
     StoreFeatures features;
@@ -143,6 +308,12 @@ StorePlan planStores(const StoreFeatures& features) {
     } else if (features.lastLevelCacheBytes != 0 && features.lastLevelCacheBytes <= UINT64_MAX / kStreamCaches) {
         plan.streamFrom = features.lastLevelCacheBytes * kStreamCaches;
     }
+#if defined(__x86_64__)
+    // Not from the cache size CPUID gives: a virtual machine's can be far off
+    // (this bench machine's names 508 MiB, yet stores run at the memory's
+    // speed from 48 MiB).
+    plan.calibrateFrom = kCalibrateFrom;
+#endif
     return plan;
 }
 
@@ -163,11 +334,62 @@ void storeWith(StoreWay way, unsigned char* start, std::uint64_t bytes, unsigned
     case StoreWay::Memset: storeMemset(start, bytes, value); break;
     case StoreWay::RepStosb: storeRepStosb(start, bytes, value); break;
     case StoreWay::Stream: storeStream(start, bytes, value); break;
+    case StoreWay::Vector: storeVector(start, bytes, value); break;
     }
     keepStores(start);
 }
 
-void storePart(const StorePlan& plan, unsigned char* start, std::uint64_t bytes, unsigned char value,
-               std::uint64_t blockBytes) {
-    storeWith(storeWayFor(plan, blockBytes), start, bytes, value);
+StorePass beginStorePass(const StorePlan& plan, const unsigned char* block, std::uint64_t bytes) {
+    const StoreWay planned = storeWayFor(plan, bytes);
+    if (bytes < plan.calibrateFrom) return {planned};
+    Calibrations& table = calibrations();
+    StorePass pass = table.next(block, bytes, planned);
+    if (pass.timing >= 0) pass.began = table.clock();
+    return pass;
+}
+
+void endStorePass(const unsigned char* block, std::uint64_t bytes, const StorePass& pass) {
+    if (pass.timing < 0) return;
+    Calibrations& table = calibrations();
+    const std::uint64_t now = table.clock();
+    table.timed(block, bytes, pass.timing, now > pass.began ? now - pass.began : 0);
+}
+
+void storeBlock(const StorePlan& plan, unsigned char* block, std::uint64_t bytes, unsigned char value) {
+    const StorePass pass = beginStorePass(plan, block, bytes);
+    storeWith(pass.way, block, bytes, value);
+    endStorePass(block, bytes, pass);
+}
+
+StoreWay fastestWay(const TimedStore* stores, std::size_t count, StoreWay fallback) {
+    StoreWay best = fallback;
+    double bestRate = 0;
+    for (const StoreWay way : kCalibratedWays) {
+        double sum = 0, slowest = 0;
+        int rates = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            const TimedStore& s = stores[k];
+            if (s.way != way || s.nanoseconds == 0 || s.bytes == 0) continue;
+            const double rate = static_cast<double>(s.bytes) / static_cast<double>(s.nanoseconds);
+            if (rates == 0 || rate < slowest) slowest = rate;
+            sum += rate;
+            ++rates;
+        }
+        if (rates == 0) continue;
+        const double rate = rates >= 3 ? (sum - slowest) / (rates - 1) : sum / rates;
+        if (rate > bestRate) {
+            best = way;
+            bestRate = rate;
+        }
+    }
+    return best;
+}
+
+bool calibratedWay(const unsigned char* block, std::uint64_t bytes, StoreWay& way) {
+    return calibrations().chosen(block, bytes, way);
+}
+
+void setStoreClockForTesting(std::uint64_t (*now)()) {
+    calibrations().forget();
+    calibrations().clock = now ? now : steadyNanoseconds;
 }

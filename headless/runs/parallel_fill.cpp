@@ -21,17 +21,16 @@ struct FillWorkers::Worker {
     PartSignal* done = nullptr;
     unsigned char* start = nullptr;
     std::uint64_t bytes = 0;
-    std::uint64_t blockBytes = 0;
+    StoreWay way = StoreWay::Memset;  // the whole block's, for this pass
     unsigned char value = 0;
     bool quit = false;
 
     static void run(void* context) {
         Worker& worker = *static_cast<Worker*>(context);
-        const StorePlan& plan = processStorePlan();
         for (;;) {
             waitPartSignal(worker.go);
             if (worker.quit) return;
-            storePart(plan, worker.start, worker.bytes, worker.value, worker.blockBytes);
+            storeWith(worker.way, worker.start, worker.bytes, worker.value);
             setPartSignal(worker.done);
         }
     }
@@ -92,9 +91,12 @@ unsigned FillWorkers::threadsStarted() const {
 void FillWorkers::fill(unsigned char* start, std::uint64_t bytes, unsigned char value) {
     const StorePlan& plan = processStorePlan();
     if (helpers_.empty()) {
-        storePart(plan, start, bytes, value, bytes);
+        storeBlock(plan, start, bytes, value);
         return;
     }
+    // One way for every part, and a timed pass timed whole, to the last
+    // part's end: the pass is as fast as its slowest part.
+    const StorePass pass = beginStorePass(plan, start, bytes);
     const auto address = reinterpret_cast<std::uintptr_t>(start);
     const std::vector<std::uintptr_t> ends = fillPartEnds(address, bytes, workers_);
     std::vector<Worker*> woken;
@@ -105,18 +107,19 @@ void FillWorkers::fill(unsigned char* start, std::uint64_t bytes, unsigned char 
         const std::uint64_t length = ends[k] - ends[k - 1];
         if (length == 0) continue;
         if (worker.thread == nullptr) {
-            storePart(plan, from, length, value, bytes);
+            storeWith(pass.way, from, length, value);
             continue;
         }
         worker.start = from;
         worker.bytes = length;
-        worker.blockBytes = bytes;
+        worker.way = pass.way;
         worker.value = value;
         setPartSignal(worker.go);
         woken.push_back(&worker);
     }
-    storePart(plan, start, ends[0] - address, value, bytes);
+    storeWith(pass.way, start, ends[0] - address, value);
     for (Worker* worker : woken) waitPartSignal(worker->done);
+    endStorePass(start, bytes, pass);
 }
 
 void fillInParts(unsigned char* start, std::uint64_t bytes, unsigned char value, unsigned workers) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "headless/system/part_thread.h"
 #include "load/access_load.h"
+#include "load/block_store.h"
 
 namespace {
 constexpr std::uint64_t kPage = 4096;
@@ -161,6 +163,44 @@ TEST(FillWorkers, OneSetOfThreadsWritesPassAfterPassOfAnySize) {
         }
     }
     EXPECT_EQ(otherTasks(), threads) << "no thread started or ended between passes";
+}
+
+// The passes of the second way timed are the fast ones; all others take
+// ten times as long. Each read is counted, whichever thread reads.
+std::atomic<std::uint64_t> clockReads{0};
+std::uint64_t secondWayFast() {
+    const std::uint64_t read = clockReads++;
+    const bool fast = calibrationStep(timedStepNumber(static_cast<int>(read / 2))).way == kCalibratedWays[1];
+    return read / 2 * 1000 + (read % 2 == 0 ? 0 : fast ? 10 : 100);
+}
+
+TEST(FillWorkers, ALargeBlockSplitAcrossThreadsIsTimedWhole) {
+    // 17 MiB: past the size from which blocks are timed. The clock is read
+    // at each timed pass's start and end only, by the caller: the pass is
+    // as fast as its slowest part, so it is timed whole, not part by part.
+    clockReads = 0;
+    setStoreClockForTesting(&secondWayFast);
+    constexpr std::uint64_t kBytes = 17ull << 20;
+    std::vector<unsigned char> memory(kBytes + 2 * kPage, 0xAA);
+    unsigned char* const start = memory.data() + kPage + 3;
+    FillWorkers workers(3);
+    ASSERT_EQ(workers.threadsStarted(), 2u);
+    const int passes = 1 + kCalibrationStepCount + 2;
+    for (int pass = 1; pass <= passes; ++pass) {
+        const auto value = static_cast<unsigned char>(pass);
+        workers.fill(start, kBytes, value);
+        const auto wrong = [&](unsigned char b) { return b != value; };
+        ASSERT_EQ(std::find_if(start, start + kBytes, wrong), start + kBytes) << "pass " << pass;
+        ASSERT_TRUE(std::all_of(memory.data(), start, [](unsigned char b) { return b == 0xAA; })) << pass;
+        ASSERT_TRUE(std::all_of(start + kBytes, memory.data() + memory.size(),
+                                [](unsigned char b) { return b == 0xAA; }))
+            << pass;
+    }
+    StoreWay way;
+    ASSERT_TRUE(calibratedWay(start, kBytes, way));
+    EXPECT_EQ(way, kCalibratedWays[1]);
+    EXPECT_EQ(clockReads.load(), 2u * 16) << "two reads a timed pass, sixteen timed passes";
+    setStoreClockForTesting(nullptr);
 }
 
 TEST(FillWorkers, ThreadsBlockTheStopSignalsAndEndWithTheirWorkers) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "load/access_load.h"
 
@@ -58,16 +59,9 @@ private:
     bool usable_ = false;
 };
 
-constexpr StoreWay kWays[] = {StoreWay::Memset, StoreWay::RepStosb, StoreWay::Stream};
+constexpr StoreWay kWays[] = {StoreWay::Memset, StoreWay::RepStosb, StoreWay::Stream, StoreWay::Vector};
 
-const char* nameOf(StoreWay way) {
-    switch (way) {
-    case StoreWay::Memset: return "memset";
-    case StoreWay::RepStosb: return "rep stosb";
-    case StoreWay::Stream: return "stream";
-    }
-    return "?";
-}
+const char* nameOf(StoreWay way) { return storeWayName(way); }
 
 constexpr std::uint64_t kOffsets[] = {0, 1, 63, 4095};  // from a page boundary
 // Lengths: none, one byte, odd ones either side of the stream's 16-byte head
@@ -118,19 +112,19 @@ TEST(BlockStore, EachSizeClassWritesExactlyItsBlock) {
         ASSERT_EQ(storeWayFor(plan, c.length), c.expected) << c.length << " bytes";
         GuardedPages pages(6);
         ASSERT_TRUE(pages.usable());
-        storePart(plan, pages.data() + c.offset, c.length, 0x5A, c.length);
+        storeBlock(plan, pages.data() + c.offset, c.length, 0x5A);
         EXPECT_EQ(pages.firstWrong(c.offset, c.length, 0x5A), -1) << nameOf(c.expected) << ", " << c.length;
     }
 }
 
-TEST(BlockStore, APartIsStoredInItsWholeBlocksClass) {
+TEST(BlockStore, APassIsStoredInItsWholeBlocksClass) {
+    // The way a pass gives every part of a 40 KiB block: the block's class,
+    // whatever the part's length.
     const StorePlan plan{64, 4096};
-    EXPECT_EQ(storeWayFor(plan, 10 * 4096), StoreWay::Stream);
-    // A 100-byte part of a 40 KiB block: the block's class, the part's bytes.
-    GuardedPages pages(2);
+    GuardedPages pages(10);
     ASSERT_TRUE(pages.usable());
-    storePart(plan, pages.data() + 7, 100, 0x11, 10 * 4096);
-    EXPECT_EQ(pages.firstWrong(7, 100, 0x11), -1);
+    EXPECT_EQ(beginStorePass(plan, pages.data(), 10 * 4096).way, StoreWay::Stream);
+    EXPECT_EQ(beginStorePass(plan, pages.data(), 100).way, StoreWay::RepStosb);
 }
 
 TEST(BlockStore, PlanFollowsTheProcessorsFeatures) {
@@ -181,6 +175,192 @@ TEST(BlockStore, FillBlockGivesTheWholeBlockTheValueInThisProcessorsClasses) {
         EXPECT_EQ(pages.firstWrong(1, length, 64), -1)
             << length << " bytes, " << nameOf(storeWayFor(plan, length));
     }
+}
+
+// ---- the timed passes of blocks past the caches -----------------------------
+
+// Thresholds small enough that parts of a few pages are timed.
+constexpr StorePlan kTimedPlan{64, UINT64_MAX, 4096};
+constexpr std::size_t kWaysTimed = std::size(kCalibratedWays);
+constexpr int kTimedPasses = 16;  // four of each way
+
+// A clock for the timed passes: each reads it at its start and end. The
+// passes of the way at `fastIndex` take 10 ns (`slowOnce`: its first 1000),
+// all others 12; none when `still`.
+struct FakeClock {
+    static inline std::uint64_t reads = 0;
+    static inline std::size_t fastIndex = 0;
+    static inline bool still = false, slowOnce = false;
+    static std::uint64_t now() {
+        const std::uint64_t read = reads++;
+        const int timed = static_cast<int>(read / 2);
+        if (still) return 5;
+        const StoreWay way = calibrationStep(timedStepNumber(timed)).way;
+        std::uint64_t took = 12;
+        if (way == kCalibratedWays[fastIndex]) {
+            const bool first = timedStepNumber(timed) == timedStepNumber(0) + static_cast<int>(fastIndex) * kStepsPerWay;
+            took = slowOnce && first ? 1000 : 10;
+        }
+        return read / 2 * 10000 + (read % 2 == 1 ? took : 0);
+    }
+    static void use(std::size_t fast, bool stillClock = false, bool slowFirst = false) {
+        reads = 0;
+        fastIndex = fast;
+        still = stillClock;
+        slowOnce = slowFirst;
+        setStoreClockForTesting(&FakeClock::now);
+    }
+};
+
+TEST(BlockStore, TheScheduleTimesEveryWayFourTimesEachAfterAPassOfItsOwn) {
+    int timed[kWaysTimed] = {};
+    for (int step = 0; step < kCalibrationStepCount; ++step) {
+        const CalibrationStep now = calibrationStep(step);
+        if (!now.timed) continue;
+        ASSERT_GT(step, 0);
+        EXPECT_EQ(calibrationStep(step - 1).way, now.way) << "step " << step << " follows another way";
+        for (std::size_t w = 0; w < kWaysTimed; ++w) timed[w] += kCalibratedWays[w] == now.way;
+    }
+    for (std::size_t w = 0; w < kWaysTimed; ++w) EXPECT_EQ(timed[w], 4) << nameOf(kCalibratedWays[w]);
+    EXPECT_EQ(timedStepNumber(kTimedPasses - 1), kCalibrationStepCount - 1);
+    EXPECT_EQ(timedStepNumber(kTimedPasses), -1);
+}
+
+TEST(BlockStore, EveryPassOfATimedPartWritesExactlyThePart) {
+    // The first pass, the timed passes and the chosen way's passes, at any
+    // alignment, from the threshold up.
+    const std::uint64_t lengths[] = {4096, 4097, 3 * 4096 + 5, 5 * 4096};
+    for (std::size_t fast = 0; fast < kWaysTimed; ++fast) {
+        for (const std::uint64_t offset : kOffsets) {
+            for (const std::uint64_t length : lengths) {
+                FakeClock::use(fast);
+                GuardedPages pages(7);
+                ASSERT_TRUE(pages.usable());
+                for (int pass = 1; pass <= kCalibrationStepCount + 3; ++pass) {
+                    const auto value = static_cast<unsigned char>(pass);
+                    storeBlock(kTimedPlan, pages.data() + offset, length, value);
+                    EXPECT_EQ(pages.firstWrong(offset, length, value), -1)
+                        << "pass " << pass << ", " << offset << " bytes off a page, " << length
+                        << " bytes, fastest " << nameOf(kCalibratedWays[fast]);
+                }
+            }
+        }
+    }
+    setStoreClockForTesting(nullptr);
+}
+
+TEST(BlockStore, PassesAfterTheFirstTimeEveryWayAndLaterPassesKeepTheFastest) {
+    for (const bool slowFirst : {false, true}) {
+        for (std::size_t fast = 0; fast < kWaysTimed; ++fast) {
+            FakeClock::use(fast, false, slowFirst);
+            GuardedPages pages(4);
+            ASSERT_TRUE(pages.usable());
+            unsigned char* const part = pages.data() + 64;
+            const std::uint64_t length = 3 * 4096;
+            const std::string what = std::string("fastest ") + nameOf(kCalibratedWays[fast]) +
+                                     (slowFirst ? ", its first timed pass disturbed" : "");
+            StoreWay way = StoreWay::Memset;
+            storeBlock(kTimedPlan, part, length, 1);
+            EXPECT_EQ(FakeClock::reads, 0u) << "the first pass read the clock";
+            for (int step = 0; step < kCalibrationStepCount; ++step) {
+                EXPECT_FALSE(calibratedWay(part, length, way)) << what << ": chosen before step " << step;
+                storeBlock(kTimedPlan, part, length, 2);
+            }
+            ASSERT_TRUE(calibratedWay(part, length, way)) << what;
+            EXPECT_EQ(way, kCalibratedWays[fast]) << what;
+            EXPECT_EQ(FakeClock::reads, 2u * kTimedPasses) << "each timed pass reads the clock twice";
+            storeBlock(kTimedPlan, part, length, 3);
+            EXPECT_EQ(FakeClock::reads, 2u * kTimedPasses) << "a pass after the timing read the clock";
+            // Another block at the same place is timed on its own.
+            EXPECT_FALSE(calibratedWay(part, length - 64, way));
+        }
+    }
+    setStoreClockForTesting(nullptr);
+}
+
+TEST(BlockStore, TheChoiceIsTimedAgainAfterEveryThousandPasses) {
+    FakeClock::use(0);
+    GuardedPages pages(3);
+    ASSERT_TRUE(pages.usable());
+    unsigned char* const block = pages.data();
+    const std::uint64_t length = 2 * 4096;
+    StoreWay way;
+    for (int pass = 0; pass <= kCalibrationStepCount; ++pass) storeBlock(kTimedPlan, block, length, 1);
+    ASSERT_TRUE(calibratedWay(block, length, way));
+    EXPECT_EQ(way, kCalibratedWays[0]);
+    // Now another way is the fast one: not noticed before the thousandth
+    // pass; the old choice stands while the steps run again.
+    FakeClock::fastIndex = 2;
+    FakeClock::reads = 0;
+    for (int pass = 1; pass < kRetimeAfterPasses; ++pass) storeBlock(kTimedPlan, block, length, 2);
+    EXPECT_EQ(FakeClock::reads, 0u) << "timed before the thousandth pass";
+    for (int step = 0; step < kCalibrationStepCount; ++step) {
+        storeBlock(kTimedPlan, block, length, 3);
+        ASSERT_TRUE(calibratedWay(block, length, way));
+        if (step + 1 < kCalibrationStepCount) {
+            EXPECT_EQ(way, kCalibratedWays[0]) << "step " << step;
+        }
+    }
+    EXPECT_EQ(pages.firstWrong(0, length, 3), -1);
+    EXPECT_EQ(FakeClock::reads, 2u * kTimedPasses);
+    EXPECT_EQ(way, kCalibratedWays[2]);
+    setStoreClockForTesting(nullptr);
+}
+
+TEST(BlockStore, BlocksBelowTheThresholdAreNeverTimed) {
+    FakeClock::use(1);
+    GuardedPages pages(3);
+    ASSERT_TRUE(pages.usable());
+    StoreWay way;
+    for (int pass = 0; pass < 2 * kCalibrationStepCount; ++pass) {
+        storeBlock(kTimedPlan, pages.data(), 4095, 9);
+        EXPECT_EQ(pages.firstWrong(0, 4095, 9), -1);
+    }
+    EXPECT_EQ(FakeClock::reads, 0u);
+    EXPECT_FALSE(calibratedWay(pages.data(), 4095, way));
+    setStoreClockForTesting(nullptr);
+}
+
+TEST(BlockStore, AClockThatDoesNotMoveKeepsTheClassesWay) {
+    FakeClock::use(1, true);
+    GuardedPages pages(3);
+    ASSERT_TRUE(pages.usable());
+    StoreWay way = StoreWay::Vector;
+    for (int pass = 0; pass <= kCalibrationStepCount; ++pass) storeBlock(kTimedPlan, pages.data(), 2 * 4096, 1);
+    ASSERT_TRUE(calibratedWay(pages.data(), 2 * 4096, way));
+    EXPECT_EQ(way, storeWayFor(kTimedPlan, 2 * 4096));
+    setStoreClockForTesting(nullptr);
+}
+
+TEST(BlockStore, FastestWayIsTheBestStoreInBytesPerNanosecond) {
+    using W = StoreWay;
+    struct Case {
+        const char* what;
+        std::vector<TimedStore> stores;
+        StoreWay expected;
+    };
+    const Case cases[] = {
+        {"one store disturbed: left out of the way's mean",
+         {{W::RepStosb, 100, 10}, {W::Vector, 100, 12}, {W::RepStosb, 100, 1000}, {W::Vector, 100, 12},
+          {W::RepStosb, 100, 10}, {W::Vector, 100, 12}},
+         W::RepStosb},
+        {"two stores: both count", {{W::RepStosb, 100, 10}, {W::RepStosb, 100, 1000}, {W::Vector, 100, 12}},
+         W::Vector},
+        {"the mean, not the best store",
+         {{W::Vector, 100, 5}, {W::Vector, 100, 20}, {W::Vector, 100, 20}, {W::Vector, 100, 20},
+          {W::Stream, 100, 9}, {W::Stream, 100, 9}, {W::Stream, 100, 9}},
+         W::Stream},
+        {"more bytes in the same time is faster", {{W::Vector, 100, 10}, {W::Stream, 150, 10}}, W::Stream},
+        {"ties go to the way named first", {{W::Stream, 100, 10}, {W::Memset, 100, 10}, {W::Vector, 100, 10}},
+         W::Vector},
+        {"untimed stores say nothing", {{W::Memset, 100, 0}, {W::Stream, 100, 50}}, W::Stream},
+        {"nothing timed: the fallback", {{W::Memset, 100, 0}, {W::Vector, 0, 10}}, W::RepStosb},
+        {"none at all: the fallback", {}, W::RepStosb},
+        {"large stores do not overflow", {{W::Memset, 1ull << 40, 1ull << 34}, {W::Vector, 1ull << 41, 1ull << 34}},
+         W::Vector},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(fastestWay(c.stores.data(), c.stores.size(), W::RepStosb), c.expected) << c.what;
 }
 
 }  // namespace
