@@ -20,6 +20,7 @@
 
 #include "fills.h"
 #include "limited_allocator.h"
+#include "product_pass.h"
 #include "headless/runs/parallel_fill.h"
 #include "headless/system/block_allocator.h"
 #include "load/access_load.h"
@@ -106,10 +107,10 @@ std::vector<Entrant> plainFills(unsigned threads) {
     return fills;
 }
 
-// Each iteration is one round in which the pass and the three fills take
+// Each iteration is one round in which the pass and the four fills take
 // turns over the same block (fills.h), so that drifts in the machine's load
 // hit all alike. Each entrant's GB/s is a counter, so every repetition pairs
-// the four. One instance per row and size, each with its own round count.
+// the five. One instance per row and size, each with its own round count.
 void passAgainstFills(benchmark::State& state, std::uint64_t bytes, unsigned workers) {
     LoadBlock& load = residentBlock(bytes);
     AccessLoad access;
@@ -117,9 +118,11 @@ void passAgainstFills(benchmark::State& state, std::uint64_t bytes, unsigned wor
     for (Entrant& fill : plainFills(workers)) entrants.push_back(std::move(fill));
     constexpr int kEntrants = bench::kEntrants;
     if (entrants.size() != kEntrants) {
-        state.SkipWithError("not four entrants");
+        state.SkipWithError("not five entrants");
         return;
     }
+    const std::string ways = bench::settleProductPass([&] { entrants[0].write(load, access, 0); }, load.block,
+                                                      bytes);
     double seconds[kEntrants] = {};
     static int round = 0;  // across repetitions, so that the orders stay balanced
     int rounds = 0;
@@ -138,6 +141,7 @@ void passAgainstFills(benchmark::State& state, std::uint64_t bytes, unsigned wor
     }
     const double gigabytes = static_cast<double>(bytes) * rounds / 1e9;
     for (int e = 0; e < kEntrants; ++e) state.counters["GB/s|" + entrants[e].name] = gigabytes / seconds[e];
+    state.SetLabel(ways);
 }
 
 class QuietSteps final : public AllocationStepView {
@@ -248,19 +252,19 @@ int main(int argc, char** argv) {
     const std::string script = takeOption(argc, argv, "--script=");
     const int repetitions = 5;
 
-    // Rounds per repetition: about a quarter of a second or more each; 16
-    // repetitions, four of each order of turns (fills.h). The rows: one
+    // Rounds per repetition: about a quarter of a second or more each; 20
+    // repetitions, so that every order of turns (fills.h) comes as often. The rows: one
     // thread, --workers 2 and --workers auto, each against the plain fills
     // on as many threads.
     const unsigned automatic = autoWorkers();
-    for (auto [megabytes, rounds] : {std::pair{64ull, 16}, std::pair{256ull, 4}, std::pair{1024ull, 2}}) {
+    for (auto [megabytes, rounds] : {std::pair{64ull, 10}, std::pair{256ull, 5}, std::pair{1024ull, 2}}) {
         const std::string size = std::to_string(megabytes) + "MiB";
         const std::pair<std::string, unsigned> rows[] = {
             {"fill.native", 1u}, {"fill2.native", 2u}, {"fillauto.native", automatic}};
         for (const auto& [figure, workers] : rows) {
             const std::string name = figure + "/" + size + "/rounds";
             benchmark::RegisterBenchmark(name.c_str(), passAgainstFills, megabytes * kMiB, workers)
-                ->Iterations(rounds)->Repetitions(16)->UseRealTime();
+                ->Iterations(rounds)->Repetitions(20)->UseRealTime();
         }
     }
     benchmark::RegisterBenchmark("alloctest.native/2GiB normal/product", allocationTest)

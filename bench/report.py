@@ -108,6 +108,8 @@ def read_records(run):
                 note(b["name"].split("/")[0], b.get("error_message", "error"))
                 continue
             figure, case, series = b["name"].split("/")[:3]
+            if b.get("label"):
+                note(figure, f"{case}: {b['label']}")
             counters = [key for key in b if "|" in key]
             for key in counters:  # "unit|series": one entrant of a round
                 unit, name = key.split("|", 1)

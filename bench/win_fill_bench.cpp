@@ -9,6 +9,7 @@
 #include "headless/runs/parallel_fill.h"
 #include "load/access_load.h"
 #include "load/load_state.h"
+#include "product_pass.h"
 #include "thread_fills.h"
 #include "win_bench.h"
 
@@ -37,11 +38,21 @@ void measureBlock(const char* figure, std::uint64_t megabytes, unsigned workers,
         names.push_back(name);
     }
     bench::fillRuntimeMemset(load.block, bytes, 0xEE);  // resident before any timing
+    const std::string ways = bench::settleProductPass(
+        [&] {
+            if (workers <= 1) {
+                accessLoadPass(load, access, load.block);
+            } else {
+                accessLoadIfHeld(load, access, fillWithWorkers(workers));
+            }
+        },
+        load.block, bytes);
+    bench::note(figure, (std::string(what) + ": " + ways).c_str());
     // The rounds per repetition: about a quarter of a second each.
-    const int rounds = megabytes >= 1024 ? 2 : megabytes >= 256 ? 4 : 16;
+    const int rounds = megabytes >= 1024 ? 2 : megabytes >= 256 ? 5 : 10;
     const double gigabytes = static_cast<double>(bytes) * rounds / 1e9;
     // Each repetition: `rounds` rounds of turns (fills.h), so that drifts in
-    // the machine's load hit all alike; the four records of a repetition are
+    // the machine's load hit all alike; the five records of a repetition are
     // taken side by side.
     static int round = 0;  // across sizes, so that the orders stay balanced
     for (int rep = 0; rep < repetitions; ++rep) {
@@ -80,7 +91,7 @@ void measureBlock(const char* figure, std::uint64_t megabytes, unsigned workers,
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int repetitions = bench::argOr(argc, argv, 1, 16);
+    const int repetitions = bench::argOr(argc, argv, 1, 20);
     for (const std::uint64_t megabytes : {64ull, 256ull, 1024ull}) {
         measureBlock("fill.wine", megabytes, 1, repetitions);
         measureBlock("fill2.wine", megabytes, 2, repetitions);

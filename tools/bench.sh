@@ -29,7 +29,7 @@ wine_part() {
     local bin="$TORVANE_ROOT/build/bench-win/bench"
     local tsv="$RUN/wine.tsv"
     say "access-load pass, one thread and two (Wine)"
-    wine "$bin/bench_fill.exe" 16 >>"$tsv" || echo "NOTE	fill.wine	exited with $?" >>"$tsv"
+    wine "$bin/bench_fill.exe" 20 >>"$tsv" || echo "NOTE	fill.wine	exited with $?" >>"$tsv"
     say "timer-driven load (Wine)"
     wine "$bin/bench_timer_load.exe" 3 2 >>"$tsv" || echo "NOTE	timer	exited with $?" >>"$tsv"
     say "taking blocks (Wine)"
