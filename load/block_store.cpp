@@ -42,7 +42,7 @@
 //  - under Wine, the runtime's memset (those stores) against `rep stosb` at
 //    1 GiB, in two bench runs forty minutes apart on one commit: 1.35, then
 //    1.05 on one thread; 1.30, then 0.81 on two.
-// So each block of 16 MiB or more is timed over its first passes
+// So each block of 512 MiB or more is timed over its first passes
 // (calibrationStep): every way four times, each timed pass after a pass of
 // its own, and the fastest way stores every pass after. Taken first as
 // slices of one pass, then as one pass a way in turn, the timing misjudged:
@@ -57,10 +57,16 @@
 // `rep stosb` on two threads stayed at 39 to 49. So the steps run again
 // every kRetimeAfterPasses passes. The timed passes are real passes: they
 // cost at most the slowest way's extra, 24 passes in a thousand.
+// Not below 512 MiB: timed from 16 MiB, in one bench run the 256 MiB blocks
+// took memset under Wine and non-temporal stores natively, and `rep stosb`
+// then ran 10 to 40 % faster over the rows (a 256 MiB pass is over in 7 to
+// 10 ms, too short a look at a memory whose speed swings); at 64 and
+// 256 MiB `rep stosb` led or tied in every run before. At 1 GiB the timing
+// kept the row's leader or a way within 3 % of it in every row.
 namespace {
 constexpr std::uint64_t kStringFrom = 2048;
 constexpr std::uint64_t kStreamCaches = 4;
-constexpr std::uint64_t kCalibrateFrom = 16ull << 20;
+constexpr std::uint64_t kCalibrateFrom = 512ull << 20;
 
 inline void keepStores(unsigned char* start) {
     // The block is never read back here; this tells the compiler that the
@@ -311,7 +317,7 @@ StorePlan planStores(const StoreFeatures& features) {
 #if defined(__x86_64__)
     // Not from the cache size CPUID gives: a virtual machine's can be far off
     // (this bench machine's names 508 MiB, yet stores run at the memory's
-    // speed from 48 MiB).
+    // speed from 48 MiB); from the size the measurements above support.
     plan.calibrateFrom = kCalibrateFrom;
 #endif
     return plan;

@@ -54,7 +54,7 @@ std::vector<std::uintptr_t> fillPartEnds(std::uintptr_t address, std::uint64_t b
     return ends;
 }
 
-FillWorkers::FillWorkers(unsigned workers) : workers_(workers == 0 ? 1 : workers) {
+FillWorkers::FillWorkers(unsigned workers, const StorePlan& plan) : workers_(workers == 0 ? 1 : workers), plan_(plan) {
     const std::vector<int> cpus = allowedCpus();
     for (unsigned k = 1; k < workers_; ++k) {
         auto worker = std::make_unique<Worker>();
@@ -89,7 +89,7 @@ unsigned FillWorkers::threadsStarted() const {
 }
 
 void FillWorkers::fill(unsigned char* start, std::uint64_t bytes, unsigned char value) {
-    const StorePlan& plan = processStorePlan();
+    const StorePlan& plan = plan_;
     if (helpers_.empty()) {
         storeBlock(plan, start, bytes, value);
         return;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "load/block_store.h"
+
 // Where each worker's part of [address, address + bytes) ends: `workers`
 // contiguous parts of near-equal size, every boundary between two parts on a
 // 4 KiB page boundary of the address space, so on a cache-line boundary too
@@ -33,7 +35,8 @@ std::vector<std::uintptr_t> fillPartEnds(std::uintptr_t address, std::uint64_t b
 // at a time.
 class FillWorkers {
 public:
-    explicit FillWorkers(unsigned workers);
+    // `plan`: the store classes; tests give thresholds of their own.
+    explicit FillWorkers(unsigned workers, const StorePlan& plan = processStorePlan());
     ~FillWorkers();
     FillWorkers(const FillWorkers&) = delete;
     FillWorkers& operator=(const FillWorkers&) = delete;
@@ -48,6 +51,7 @@ public:
 
 private:
     unsigned workers_;
+    StorePlan plan_;
     std::vector<std::unique_ptr<Worker>> helpers_;  // parts 1 .. workers - 1
 };
 

@@ -175,15 +175,17 @@ std::uint64_t secondWayFast() {
 }
 
 TEST(FillWorkers, ALargeBlockSplitAcrossThreadsIsTimedWhole) {
-    // 17 MiB: past the size from which blocks are timed. The clock is read
-    // at each timed pass's start and end only, by the caller: the pass is
-    // as fast as its slowest part, so it is timed whole, not part by part.
+    // Blocks timed from 1 MiB; this one is 3 MiB and a bit. The clock is
+    // read at each timed pass's start and end only, by the caller: the pass
+    // is as fast as its slowest part, so it is timed whole, not part by part.
     clockReads = 0;
     setStoreClockForTesting(&secondWayFast);
-    constexpr std::uint64_t kBytes = 17ull << 20;
+    constexpr std::uint64_t kBytes = (3ull << 20) + 5;
     std::vector<unsigned char> memory(kBytes + 2 * kPage, 0xAA);
     unsigned char* const start = memory.data() + kPage + 3;
-    FillWorkers workers(3);
+    StorePlan plan = processStorePlan();
+    plan.calibrateFrom = 1ull << 20;
+    FillWorkers workers(3, plan);
     ASSERT_EQ(workers.threadsStarted(), 2u);
     const int passes = 1 + kCalibrationStepCount + 2;
     for (int pass = 1; pass <= passes; ++pass) {
