@@ -1,11 +1,11 @@
 // The one store routine of the access load's pass: how a run of bytes gets
 // one value, by size class. The classes and their thresholds are chosen once
-// from the processor's features (CPUID), never by timing at start-up; parts
-// of blocks too large for the caches are timed over their first passes,
-// since there the fastest way depends on the memory's state and the number
-// of threads storing, not on the processor. See
-// block_store.cpp for what was measured to choose. No platform headers:
-// compiler intrinsics only, so it is unit-tested natively.
+// from the processor's features (CPUID), never by timing at start-up; blocks
+// of 512 MiB and more are timed over their own passes, since there the
+// fastest way depends on the memory's state and the number of threads
+// storing, not on the processor. See block_store.cpp for what was measured
+// to choose. No platform headers: compiler intrinsics only, so it is
+// unit-tested natively.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -69,8 +69,9 @@ struct StorePass {
 // its first pass is stored in its class's way (it may be faulting pages in),
 // the next as calibrationStep says, the timed ones timed from here to
 // endStorePass, and the later passes in the fastest way (fastestWay), the
-// steps running again after every kRetimeAfterPasses of those. Every pass writes exactly the block, whatever the
-// way: the content never depends on the choice.
+// steps running again after every kRetimeAfterPasses of those. Every pass
+// writes exactly the block, whatever the way: the content never depends on
+// the choice.
 StorePass beginStorePass(const StorePlan& plan, const unsigned char* block, std::uint64_t bytes);
 
 // Called once every part of the pass is written; records a timed pass.
