@@ -128,28 +128,36 @@ void storeRepStosb(unsigned char* start, std::uint64_t bytes, unsigned char valu
 #endif
 }
 
-void storeStream(unsigned char* start, std::uint64_t bytes, unsigned char value) {
 #if defined(__x86_64__)
-    // The head up to a 16-byte boundary and the tail under 64 bytes by
-    // memset; the body by 64-byte rounds of streaming stores.
+// The head up to a 16-byte boundary and the tail under one round by memset;
+// the body by `storeRound`, each round `kRound` bytes of aligned 16-byte
+// registers holding `value`.
+template <std::uint64_t kRound, typename StoreRound>
+void storeAlignedRounds(unsigned char* start, std::uint64_t bytes, unsigned char value, StoreRound storeRound) {
     std::uint64_t head = (16 - (reinterpret_cast<std::uintptr_t>(start) & 15)) & 15;
     if (head > bytes) head = bytes;
     storeMemset(start, head, value);
     unsigned char* body = start + head;
-    const std::uint64_t rounds = (bytes - head) / 64;
+    const std::uint64_t rounds = (bytes - head) / kRound;
     const __m128i pattern = _mm_set1_epi8(static_cast<char>(value));
     auto* line = reinterpret_cast<__m128i*>(body);
-    for (std::uint64_t k = 0; k < rounds; ++k, line += 4) {
+    for (std::uint64_t k = 0; k < rounds; ++k, line += kRound / 16) storeRound(line, pattern);
+    storeMemset(body + rounds * kRound, bytes - head - rounds * kRound, value);
+}
+#endif
+
+void storeStream(unsigned char* start, std::uint64_t bytes, unsigned char value) {
+#if defined(__x86_64__)
+    storeAlignedRounds<64>(start, bytes, value, [](__m128i* line, __m128i pattern) {
         _mm_stream_si128(line, pattern);
         _mm_stream_si128(line + 1, pattern);
         _mm_stream_si128(line + 2, pattern);
         _mm_stream_si128(line + 3, pattern);
-    }
+    });
     // Streaming stores are weakly ordered: the fence makes them visible
     // before anything the caller does next (another thread's next part, the
     // pass's end).
     _mm_sfence();
-    storeMemset(body + rounds * 64, bytes - head - rounds * 64, value);
 #else
     storeMemset(start, bytes, value);
 #endif
@@ -157,20 +165,10 @@ void storeStream(unsigned char* start, std::uint64_t bytes, unsigned char value)
 
 void storeVector(unsigned char* start, std::uint64_t bytes, unsigned char value) {
 #if defined(__x86_64__)
-    // The head up to a 16-byte boundary and the tail under 32 bytes by
-    // memset; the body by two aligned 16-byte stores a round.
-    std::uint64_t head = (16 - (reinterpret_cast<std::uintptr_t>(start) & 15)) & 15;
-    if (head > bytes) head = bytes;
-    storeMemset(start, head, value);
-    unsigned char* body = start + head;
-    const std::uint64_t rounds = (bytes - head) / 32;
-    const __m128i pattern = _mm_set1_epi8(static_cast<char>(value));
-    auto* line = reinterpret_cast<__m128i*>(body);
-    for (std::uint64_t k = 0; k < rounds; ++k, line += 2) {
+    storeAlignedRounds<32>(start, bytes, value, [](__m128i* line, __m128i pattern) {
         _mm_store_si128(line, pattern);
         _mm_store_si128(line + 1, pattern);
-    }
-    storeMemset(body + rounds * 32, bytes - head - rounds * 32, value);
+    });
 #else
     storeMemset(start, bytes, value);
 #endif
@@ -193,8 +191,8 @@ public:
     // first pass), calibration step `timing`, or the chosen way.
     StorePass next(const unsigned char* start, std::uint64_t bytes, StoreWay planned) {
         Lock lock(busy_);
-        for (Entry& entry : entries_) {
-            if (entry.start != start || entry.bytes != bytes) continue;
+        if (Entry* found = find(start, bytes)) {
+            Entry& entry = *found;
             if (!entry.timing) {
                 if (++entry.sinceChosen < kRetimeAfterPasses) return {entry.way};
                 entry.timing = true;
@@ -221,26 +219,22 @@ public:
     // fastest way is kept.
     void timed(const unsigned char* start, std::uint64_t bytes, int step, std::uint64_t nanoseconds) {
         Lock lock(busy_);
-        for (Entry& entry : entries_) {
-            if (entry.start != start || entry.bytes != bytes || !entry.timing) continue;
-            entry.steps[step] = TimedStore{calibrationStep(step).way, bytes, nanoseconds};
-            if (step == kCalibrationStepCount - 1) {
-                entry.way = fastestWay(entry.steps, kCalibrationStepCount, entry.planned);
-                entry.chosen = true;
-                entry.timing = false;
-            }
+        Entry* entry = find(start, bytes);
+        if (!entry || !entry->timing) return;
+        entry->steps[step] = TimedStore{calibrationStep(step).way, bytes, nanoseconds};
+        if (step == kCalibrationStepCount - 1) {
+            entry->way = fastestWay(entry->steps, kCalibrationStepCount, entry->planned);
+            entry->chosen = true;
+            entry->timing = false;
         }
     }
 
     bool chosen(const unsigned char* start, std::uint64_t bytes, StoreWay& way) {
         Lock lock(busy_);
-        for (const Entry& entry : entries_) {
-            if (entry.start == start && entry.bytes == bytes && entry.chosen) {
-                way = entry.way;
-                return true;
-            }
-        }
-        return false;
+        const Entry* entry = find(start, bytes);
+        if (!entry || !entry->chosen) return false;
+        way = entry->way;
+        return true;
     }
 
     void forget() {
@@ -262,6 +256,14 @@ private:
         int sinceChosen = 0;                  // passes since the last choice
         TimedStore steps[kCalibrationStepCount] = {};  // untimed steps stay empty
     };
+
+    // The entry of the block at `start` of `bytes`, under the lock; a slot
+    // never used (null, 0) is no block's, since timed blocks are large.
+    Entry* find(const unsigned char* start, std::uint64_t bytes) {
+        for (Entry& entry : entries_)
+            if (entry.start == start && entry.bytes == bytes) return &entry;
+        return nullptr;
+    }
 
     // A spin lock: held for a few loads twice a pass, and MinGW's
     // win32 thread model has no std::mutex.
