@@ -57,6 +57,13 @@
 // `rep stosb` on two threads stayed at 39 to 49. So the steps run again
 // every kRetimeAfterPasses passes. The timed passes are real passes: they
 // cost at most the slowest way's extra, 24 passes in a thousand.
+// Within one bench row too the two-thread ordinary stores fell from 49 to
+// 52 GB/s to 28 to 31 and stayed there, with 40 passes in the row: so
+// every pass in the chosen way is timed as well (a clock read at each end),
+// and kSlowedPasses in a row under kSlowedShare of the rate it was chosen
+// at run the steps again at once. One pass disturbed by the scheduler is
+// not a change; the passes of a steady row stay within 5 to 8 % of their
+// median (the rows' p25 to p75), well above 0.85.
 // Not below 512 MiB: timed from 16 MiB, in one bench run the 256 MiB blocks
 // took memset under Wine and non-temporal stores natively, and `rep stosb`
 // then ran 10 to 40 % faster over the rows (a 256 MiB pass is over in 7 to
@@ -194,11 +201,10 @@ public:
         if (Entry* found = find(start, bytes)) {
             Entry& entry = *found;
             if (!entry.timing) {
-                if (++entry.sinceChosen < kRetimeAfterPasses) return {entry.way};
-                entry.timing = true;
-                entry.step = 0;
-                entry.sinceChosen = 0;
-                for (TimedStore& timed : entry.steps) timed = TimedStore{};
+                if (++entry.sinceChosen < kRetimeAfterPasses) {
+                    return {entry.way, entry.chosenRate > 0 ? kWatchedPass : -1};
+                }
+                retime(entry);
             }
             // Past the last step while its time is not yet in: the old way.
             if (entry.step >= kCalibrationStepCount) return {entry.way};
@@ -220,10 +226,18 @@ public:
     void timed(const unsigned char* start, std::uint64_t bytes, int step, std::uint64_t nanoseconds) {
         Lock lock(busy_);
         Entry* entry = find(start, bytes);
-        if (!entry || !entry->timing) return;
+        if (!entry) return;
+        if (step == kWatchedPass) {
+            if (entry->timing || nanoseconds == 0) return;
+            const double rate = static_cast<double>(bytes) / static_cast<double>(nanoseconds);
+            entry->slowPasses = rate < entry->chosenRate * kSlowedShare ? entry->slowPasses + 1 : 0;
+            if (entry->slowPasses >= kSlowedPasses) retime(*entry);
+            return;
+        }
+        if (!entry->timing) return;
         entry->steps[step] = TimedStore{calibrationStep(step).way, bytes, nanoseconds};
         if (step == kCalibrationStepCount - 1) {
-            entry->way = fastestWay(entry->steps, kCalibrationStepCount, entry->planned);
+            entry->way = fastestWay(entry->steps, kCalibrationStepCount, entry->planned, &entry->chosenRate);
             entry->chosen = true;
             entry->timing = false;
         }
@@ -254,8 +268,19 @@ private:
         bool timing = true;                   // the steps are running
         int step = 0;                         // the next step
         int sinceChosen = 0;                  // passes since the last choice
+        double chosenRate = 0;                // bytes/ns the choice was timed at; 0: not watched
+        int slowPasses = 0;                   // chosen-way passes in a row under kSlowedShare of it
         TimedStore steps[kCalibrationStepCount] = {};  // untimed steps stay empty
     };
+
+    // The steps from the start; the old choice stores until they choose.
+    static void retime(Entry& entry) {
+        entry.timing = true;
+        entry.step = 0;
+        entry.sinceChosen = 0;
+        entry.slowPasses = 0;
+        for (TimedStore& timed : entry.steps) timed = TimedStore{};
+    }
 
     // The entry of the block at `start` of `bytes`, under the lock; a slot
     // never used (null, 0) is no block's, since timed blocks are large.
@@ -369,7 +394,7 @@ void storeBlock(const StorePlan& plan, unsigned char* block, std::uint64_t bytes
     endStorePass(block, bytes, pass);
 }
 
-StoreWay fastestWay(const TimedStore* stores, std::size_t count, StoreWay fallback) {
+StoreWay fastestWay(const TimedStore* stores, std::size_t count, StoreWay fallback, double* rate) {
     StoreWay best = fallback;
     double bestRate = 0;
     for (const StoreWay way : kCalibratedWays) {
@@ -384,12 +409,13 @@ StoreWay fastestWay(const TimedStore* stores, std::size_t count, StoreWay fallba
             ++rates;
         }
         if (rates == 0) continue;
-        const double rate = rates >= 3 ? (sum - slowest) / (rates - 1) : sum / rates;
-        if (rate > bestRate) {
+        const double mean = rates >= 3 ? (sum - slowest) / (rates - 1) : sum / rates;
+        if (mean > bestRate) {
             best = way;
-            bestRate = rate;
+            bestRate = mean;
         }
     }
+    if (rate) *rate = bestRate;
     return best;
 }
 

@@ -60,7 +60,7 @@ void storeWith(StoreWay way, unsigned char* start, std::uint64_t bytes, unsigned
 // whether the pass is timed.
 struct StorePass {
     StoreWay way = StoreWay::Memset;
-    int timing = -1;          // 0 and up: the pass is timed pass `timing`
+    int timing = -1;          // 0 and up: calibration step `timing`, or kWatchedPass
     std::uint64_t began = 0;  // the clock when a timed pass began
 };
 
@@ -69,7 +69,9 @@ struct StorePass {
 // its first pass is stored in its class's way (it may be faulting pages in),
 // the next as calibrationStep says, the timed ones timed from here to
 // endStorePass, and the later passes in the fastest way (fastestWay), the
-// steps running again after every kRetimeAfterPasses of those. Every pass
+// steps running again after every kRetimeAfterPasses of those, or once
+// kSlowedPasses of those in a row ran under kSlowedShare of the chosen
+// way's timed rate (those passes are timed too: kWatchedPass). Every pass
 // writes exactly the block, whatever the way: the content never depends on
 // the choice.
 StorePass beginStorePass(const StorePlan& plan, const unsigned char* block, std::uint64_t bytes);
@@ -96,6 +98,9 @@ struct CalibrationStep {
 inline constexpr int kStepsPerWay = 3;
 inline constexpr int kRetimeAfterPasses = 1000;
 inline constexpr int kCalibrationStepCount = 2 * kStepsPerWay * 4;
+inline constexpr int kWatchedPass = kCalibrationStepCount;  // StorePass::timing of a chosen way's pass
+inline constexpr int kSlowedPasses = 8;
+inline constexpr double kSlowedShare = 0.85;
 constexpr CalibrationStep calibrationStep(int step) {
     const int round = step / (kStepsPerWay * 4), inRound = step % (kStepsPerWay * 4);
     const int order = inRound / kStepsPerWay;
@@ -121,8 +126,9 @@ struct TimedStore {
 // of its stores' rates with its slowest one left out (one pass disturbed by
 // the scheduler says nothing about the way); `fallback` when none was timed
 // (a clock that did not move says nothing). Ties go to the way earlier in
-// kCalibratedWays.
-StoreWay fastestWay(const TimedStore* stores, std::size_t count, StoreWay fallback);
+// kCalibratedWays. `rate`, when given, is set to the chosen way's figure
+// (0 with the fallback).
+StoreWay fastestWay(const TimedStore* stores, std::size_t count, StoreWay fallback, double* rate = nullptr);
 
 // The way the timed passes last chose for the block at [block, block +
 // bytes), or false before they first chose (or once it was forgotten).

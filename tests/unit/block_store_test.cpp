@@ -184,33 +184,47 @@ constexpr StorePlan kTimedPlan{64, UINT64_MAX, 4096};
 constexpr std::size_t kWaysTimed = std::size(kCalibratedWays);
 constexpr int kTimedPasses = 16;  // four of each way
 
-// A clock for the timed passes: each reads it at its start and end. The
-// passes of the way at `fastIndex` take 10 ns (`slowOnce`: its first 1000),
-// all others 12; none when `still`.
+// A clock for the timed passes, which read it at their start and end. A
+// pass in the way kCalibratedWays[i] takes took[i] ns: 10 for the way at
+// `fastIndex`, 12 for the others (`slowOnce`: the fast way's first timed
+// pass 1000); no time at all when `still`. Passes go through `timedPass`,
+// which tells the clock the pass's way.
 struct FakeClock {
     static inline std::uint64_t reads = 0;
+    static inline std::uint64_t took[kWaysTimed] = {};
     static inline std::size_t fastIndex = 0;
+    static inline StoreWay way = StoreWay::Memset;
     static inline bool still = false, slowOnce = false;
+    static inline int fastEnds = 0;
     static std::uint64_t now() {
         const std::uint64_t read = reads++;
-        const int timed = static_cast<int>(read / 2);
         if (still) return 5;
-        const StoreWay way = calibrationStep(timedStepNumber(timed)).way;
-        std::uint64_t took = 12;
-        if (way == kCalibratedWays[fastIndex]) {
-            const bool first = timedStepNumber(timed) == timedStepNumber(0) + static_cast<int>(fastIndex) * kStepsPerWay;
-            took = slowOnce && first ? 1000 : 10;
-        }
-        return read / 2 * 10000 + (read % 2 == 1 ? took : 0);
+        if (read % 2 == 0) return read / 2 * 10000;
+        std::size_t index = 0;
+        while (kCalibratedWays[index] != way) ++index;
+        std::uint64_t ns = took[index];
+        if (index == fastIndex && fastEnds++ == 0 && slowOnce) ns = 1000;
+        return read / 2 * 10000 + ns;
     }
     static void use(std::size_t fast, bool stillClock = false, bool slowFirst = false) {
         reads = 0;
+        fastEnds = 0;
         fastIndex = fast;
+        for (std::size_t w = 0; w < kWaysTimed; ++w) took[w] = w == fast ? 10 : 12;
         still = stillClock;
         slowOnce = slowFirst;
         setStoreClockForTesting(&FakeClock::now);
     }
 };
+
+// One pass as storeBlock makes it, the clock told its way.
+StorePass timedPass(unsigned char* block, std::uint64_t bytes, unsigned char value) {
+    const StorePass pass = beginStorePass(kTimedPlan, block, bytes);
+    FakeClock::way = pass.way;
+    storeWith(pass.way, block, bytes, value);
+    endStorePass(block, bytes, pass);
+    return pass;
+}
 
 TEST(BlockStore, TheScheduleTimesEveryWayFourTimesEachAfterAPassOfItsOwn) {
     int timed[kWaysTimed] = {};
@@ -238,7 +252,7 @@ TEST(BlockStore, EveryPassOfATimedPartWritesExactlyThePart) {
                 ASSERT_TRUE(pages.usable());
                 for (int pass = 1; pass <= kCalibrationStepCount + 3; ++pass) {
                     const auto value = static_cast<unsigned char>(pass);
-                    storeBlock(kTimedPlan, pages.data() + offset, length, value);
+                    timedPass(pages.data() + offset, length, value);
                     EXPECT_EQ(pages.firstWrong(offset, length, value), -1)
                         << "pass " << pass << ", " << offset << " bytes off a page, " << length
                         << " bytes, fastest " << nameOf(kCalibratedWays[fast]);
@@ -260,17 +274,18 @@ TEST(BlockStore, PassesAfterTheFirstTimeEveryWayAndLaterPassesKeepTheFastest) {
             const std::string what = std::string("fastest ") + nameOf(kCalibratedWays[fast]) +
                                      (slowFirst ? ", its first timed pass disturbed" : "");
             StoreWay way = StoreWay::Memset;
-            storeBlock(kTimedPlan, part, length, 1);
+            EXPECT_EQ(timedPass(part, length, 1).timing, -1) << what << ": the first pass was timed";
             EXPECT_EQ(FakeClock::reads, 0u) << "the first pass read the clock";
             for (int step = 0; step < kCalibrationStepCount; ++step) {
                 EXPECT_FALSE(calibratedWay(part, length, way)) << what << ": chosen before step " << step;
-                storeBlock(kTimedPlan, part, length, 2);
+                timedPass(part, length, 2);
             }
             ASSERT_TRUE(calibratedWay(part, length, way)) << what;
             EXPECT_EQ(way, kCalibratedWays[fast]) << what;
             EXPECT_EQ(FakeClock::reads, 2u * kTimedPasses) << "each timed pass reads the clock twice";
-            storeBlock(kTimedPlan, part, length, 3);
-            EXPECT_EQ(FakeClock::reads, 2u * kTimedPasses) << "a pass after the timing read the clock";
+            const StorePass after = timedPass(part, length, 3);
+            EXPECT_EQ(after.way, kCalibratedWays[fast]) << what;
+            EXPECT_EQ(after.timing, kWatchedPass) << what << ": a pass in the chosen way is not watched";
             // Another block at the same place is timed on its own.
             EXPECT_FALSE(calibratedWay(part, length - 64, way));
         }
@@ -278,32 +293,80 @@ TEST(BlockStore, PassesAfterTheFirstTimeEveryWayAndLaterPassesKeepTheFastest) {
     setStoreClockForTesting(nullptr);
 }
 
-TEST(BlockStore, TheChoiceIsTimedAgainAfterEveryThousandPasses) {
+// The block's first pass and its 24 steps: the way at kCalibratedWays[0]
+// chosen at 10 ns a pass.
+void chooseTheFirstWay(unsigned char* block, std::uint64_t length) {
     FakeClock::use(0);
+    for (int pass = 0; pass <= kCalibrationStepCount; ++pass) timedPass(block, length, 1);
+}
+
+TEST(BlockStore, TheChoiceIsTimedAgainAfterEveryThousandPasses) {
     GuardedPages pages(3);
     ASSERT_TRUE(pages.usable());
     unsigned char* const block = pages.data();
     const std::uint64_t length = 2 * 4096;
     StoreWay way;
-    for (int pass = 0; pass <= kCalibrationStepCount; ++pass) storeBlock(kTimedPlan, block, length, 1);
+    chooseTheFirstWay(block, length);
     ASSERT_TRUE(calibratedWay(block, length, way));
     EXPECT_EQ(way, kCalibratedWays[0]);
-    // Now another way is the fast one: not noticed before the thousandth
-    // pass; the old choice stands while the steps run again.
-    FakeClock::fastIndex = 2;
-    FakeClock::reads = 0;
-    for (int pass = 1; pass < kRetimeAfterPasses; ++pass) storeBlock(kTimedPlan, block, length, 2);
-    EXPECT_EQ(FakeClock::reads, 0u) << "timed before the thousandth pass";
+    // Now another way is faster while the chosen one keeps its speed: not
+    // noticed before the thousandth pass; the old choice stands while the
+    // steps run again.
+    FakeClock::took[2] = 8;
+    for (int pass = 1; pass < kRetimeAfterPasses; ++pass) {
+        const StorePass watched = timedPass(block, length, 2);
+        ASSERT_EQ(watched.timing, kWatchedPass) << "pass " << pass << " after the choice";
+    }
     for (int step = 0; step < kCalibrationStepCount; ++step) {
-        storeBlock(kTimedPlan, block, length, 3);
+        EXPECT_EQ(timedPass(block, length, 3).timing, calibrationStep(step).timed ? step : -1);
         ASSERT_TRUE(calibratedWay(block, length, way));
         if (step + 1 < kCalibrationStepCount) {
             EXPECT_EQ(way, kCalibratedWays[0]) << "step " << step;
         }
     }
     EXPECT_EQ(pages.firstWrong(0, length, 3), -1);
-    EXPECT_EQ(FakeClock::reads, 2u * kTimedPasses);
     EXPECT_EQ(way, kCalibratedWays[2]);
+    setStoreClockForTesting(nullptr);
+}
+
+TEST(BlockStore, TheChoiceIsTimedAgainOnceItsWayStaysSlower) {
+    // The chosen way was timed at 10 ns a pass; then `slow` passes at
+    // `slowNs`, then one at 10 again.
+    struct Case {
+        const char* what;
+        int slow;
+        std::uint64_t slowNs;
+        bool timedAgain;
+    };
+    const Case cases[] = {
+        {"slower by a fifth, pass after pass", kSlowedPasses, 13, true},
+        {"at half the speed, pass after pass", kSlowedPasses, 20, true},
+        {"one pass short of the run", kSlowedPasses - 1, 20, false},
+        {"a little slower, pass after pass", 3 * kSlowedPasses, 11, false},
+        {"one disturbed pass", 1, 1000, false},
+    };
+    for (const Case& c : cases) {
+        GuardedPages pages(3);
+        ASSERT_TRUE(pages.usable());
+        unsigned char* const block = pages.data();
+        const std::uint64_t length = 2 * 4096;
+        chooseTheFirstWay(block, length);
+        FakeClock::took[0] = c.slowNs;
+        for (int pass = 0; pass < c.slow; ++pass) timedPass(block, length, 2);
+        FakeClock::took[0] = 10;
+        // The steps from the first (untimed, then timed), or the chosen way.
+        const StorePass next = timedPass(block, length, 3), second = timedPass(block, length, 3);
+        EXPECT_EQ(next.timing, c.timedAgain ? -1 : kWatchedPass) << c.what;
+        EXPECT_EQ(second.timing, c.timedAgain ? 1 : kWatchedPass) << c.what;
+        EXPECT_EQ(second.way, c.timedAgain ? calibrationStep(1).way : kCalibratedWays[0]) << c.what;
+        EXPECT_EQ(pages.firstWrong(0, length, 3), -1) << c.what;
+        // A run broken by a pass at the old speed starts again from nothing.
+        if (!c.timedAgain) {
+            FakeClock::took[0] = 20;
+            for (int pass = 0; pass < kSlowedPasses - 1; ++pass) timedPass(block, length, 4);
+            EXPECT_EQ(timedPass(block, length, 5).timing, kWatchedPass) << c.what << ", a new run";
+        }
+    }
     setStoreClockForTesting(nullptr);
 }
 
