@@ -141,7 +141,7 @@ void passAgainstFills(benchmark::State& state, std::uint64_t bytes, unsigned wor
     }
     const double gigabytes = static_cast<double>(bytes) * rounds / 1e9;
     for (int e = 0; e < kEntrants; ++e) state.counters["GB/s|" + entrants[e].name] = gigabytes / seconds[e];
-    state.SetLabel(ways);
+    state.SetLabel(ways + bench::laterProductWay(load.block, bytes, ways));
 }
 
 class QuietSteps final : public AllocationStepView {

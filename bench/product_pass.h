@@ -24,4 +24,15 @@ std::string settleProductPass(const Pass& pass, unsigned char* block, std::uint6
     return std::string("the pass is not timed: ") + storeWayName(storeWayFor(processStorePlan(), bytes));
 }
 
+// The way the block's pass keeps at the row's end, when the chosen way's
+// passes slowed and the ways were timed again during the row; "" if not.
+inline std::string laterProductWay(const unsigned char* block, std::uint64_t bytes, const std::string& settled) {
+    StoreWay way;
+    if (!calibratedWay(block, bytes, way)) return "";
+    const std::string name = storeWayName(way);
+    if (settled.size() >= name.size() && settled.compare(settled.size() - name.size(), name.size(), name) == 0)
+        return "";
+    return std::string("; at the row's end: ") + name;
+}
+
 }  // namespace bench

@@ -85,6 +85,8 @@ void measureBlock(const char* figure, std::uint64_t megabytes, unsigned workers,
         for (int e = 0; e < bench::kEntrants; ++e)
             bench::record(figure, what, names[e].c_str(), gigabytes / seconds[e], "GB/s");
     }
+    const std::string later = bench::laterProductWay(load.block, bytes, ways);
+    if (!later.empty()) bench::note(figure, (std::string(what) + later).c_str());
     releaseBlock(load, platformAllocator(), 0);
 }
 
