@@ -291,11 +291,17 @@ def agreement(records, previous):
     for number, title, _, case, _, row in rows_of(records):
         if number not in STORE_ROWS or row is None or (title, case) not in before or before[(title, case)] is None:
             continue
-        then, now = before[(title, case)]["median_ratio"], row["median_ratio"]
+        earlier = before[(title, case)]
+        then, now = earlier["median_ratio"], row["median_ratio"]
         change = now / then - 1
         if abs(change) > AGREEMENT:
             agree = False
-            out.append(f"- {number}, {title}, {case}: {then:.3f} then, {now:.3f} now ({change:+.1%})")
+            # The baseline holds no product code: how far it moved is how far
+            # the machine's own speed moved between the runs.
+            moved = row["baseline_median"] / earlier["baseline_median"] - 1
+            out.append(f"- {number}, {title}, {case}: {then:.3f} then, {now:.3f} now ({change:+.1%}); "
+                       f"the best baseline {earlier['baseline']} {fmt(earlier['baseline_median'])} then, "
+                       f"{row['baseline']} {fmt(row['baseline_median'])} {row['unit']} now ({moved:+.1%})")
     return out, agree
 
 

@@ -140,6 +140,16 @@ class TwoRuns(unittest.TestCase):
                 self.assertEqual(ok, agree)
                 self.assertEqual(len(moved), 0 if agree else 1)  # start-up moved too, but is no store row
 
+    def test_a_moved_row_says_how_far_its_baseline_moved(self):
+        earlier = self.fill(1.0)
+        now = {("fill.native", "64MiB", "product"): ([36.0] * 3, "GB/s"),
+               ("fill.native", "64MiB", "memset"): ([33.0] * 3, "GB/s")}
+        moved, ok = report.agreement(now, earlier)
+        self.assertFalse(ok)
+        self.assertEqual(len(moved), 1, moved)
+        self.assertIn("1.000 then, 1.091 now (+9.1%)", moved[0])
+        self.assertIn("the best baseline memset 30.0 then, memset 33.0 GB/s now (+10.0%)", moved[0])
+
     def test_earlier_runs_ratio_beside_each_row(self):
         line = [l for l in report.table(self.fill(0.96), self.fill(1.0)).splitlines()
                 if "| Access-load pass, native (torvane-run) | 64MiB |" in l][0]
