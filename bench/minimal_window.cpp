@@ -4,9 +4,7 @@
 #include <windows.h>
 
 #ifdef WITH_PRODUCT_IMPORTS
-#include <commdlg.h>
 #include <imagehlp.h>
-#include <mmsystem.h>
 #endif
 
 namespace {
@@ -46,9 +44,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
 #ifdef WITH_PRODUCT_IMPORTS
     // Built a second time with the DLLs torvane.exe imports besides these, to
     // tell their loading from the rest of its start-up. Never called.
-    static void* volatile imports[] = {reinterpret_cast<void*>(&GetOpenFileNameA),
-                                       reinterpret_cast<void*>(&MapFileAndCheckSumA),
-                                       reinterpret_cast<void*>(&timeBeginPeriod)};
+    static void* volatile imports[] = {reinterpret_cast<void*>(&MapFileAndCheckSumA),
+                                       reinterpret_cast<void*>(&RegCreateKeyExA)};
     (void)imports;
 #endif
     WNDCLASSA wc = {};
