@@ -463,7 +463,14 @@ void measureKeeper(const std::string& self, const std::vector<std::string>& keep
             const std::vector<Sample> after = sampleRoom(room, done, kSettleWindowMs);
             for (const Sample& s : after) samples.push_back({s.at + secondsBetween(began, done), s.room});
             const double settled = settledAfter(after, room);
-            if (settled < 0) {
+            // A room that never left its band never showed the step: there
+            // was nothing to settle, and 0 s would read as a goal met.
+            const bool shown = std::any_of(samples.begin(), samples.end(),
+                                           [&](const Sample& s) { return !room.in(s.room); });
+            if (!shown) {
+                note(settle.c_str(), step.settleCase + ": the room never left its band; the step did not show in "
+                                                       "the figure the keeper reads, so no settling is counted");
+            } else if (settled < 0) {
                 note(settle.c_str(), step.settleCase + ": the room was still out of its band " +
                                          std::to_string(kSettleWindowMs) + " ms after the step");
             } else {
