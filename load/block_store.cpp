@@ -62,8 +62,8 @@
 // every pass in the chosen way is timed as well (a clock read at each end),
 // and kSlowedPasses in a row under kSlowedShare of the rate it was chosen
 // at run the steps again at once. One pass disturbed by the scheduler is
-// not a change; the passes of a steady row stay within 5 to 8 % of their
-// median (the rows' p25 to p75), well above 0.85.
+// not a change; in a steady bench row the middle half of the pass's
+// repetitions lies within 5 to 8 % of their median, well above 0.85.
 // Not below 512 MiB: timed from 16 MiB, in one bench run the 256 MiB blocks
 // took memset under Wine and non-temporal stores natively, and `rep stosb`
 // then ran 10 to 40 % faster over the rows (a 256 MiB pass is over in 7 to
