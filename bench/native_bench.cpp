@@ -121,7 +121,7 @@ void passAgainstFills(benchmark::State& state, std::uint64_t bytes, unsigned wor
         state.SkipWithError("not five entrants");
         return;
     }
-    const std::string ways = bench::settleProductPass([&] { entrants[0].write(load, access, 0); }, load.block,
+    const bench::SettledPass settled = bench::settleProductPass([&] { entrants[0].write(load, access, 0); }, load.block,
                                                       bytes);
     double seconds[kEntrants] = {};
     static int round = 0;  // across repetitions, so that the orders stay balanced
@@ -141,7 +141,7 @@ void passAgainstFills(benchmark::State& state, std::uint64_t bytes, unsigned wor
     }
     const double gigabytes = static_cast<double>(bytes) * rounds / 1e9;
     for (int e = 0; e < kEntrants; ++e) state.counters["GB/s|" + entrants[e].name] = gigabytes / seconds[e];
-    state.SetLabel(ways + bench::laterProductWay(load.block, bytes, ways));
+    state.SetLabel(settled.label + bench::laterProductWay(load.block, bytes, settled));
 }
 
 class QuietSteps final : public AllocationStepView {

@@ -10,29 +10,37 @@
 
 namespace bench {
 
+// The pass brought to its way: what the notes say, and the way it keeps if
+// its block is timed.
+struct SettledPass {
+    std::string label;
+    bool timed = false;
+    StoreWay way = StoreWay::Memset;
+};
+
 // Runs `pass` over [block, block + bytes) until its way is chosen (the first
-// pass and every calibration step); returns the way, or says the block is
-// not timed.
+// pass and every calibration step), or says the block is not timed.
 template <typename Pass>
-std::string settleProductPass(const Pass& pass, unsigned char* block, std::uint64_t bytes) {
-    StoreWay way;
+SettledPass settleProductPass(const Pass& pass, unsigned char* block, std::uint64_t bytes) {
+    SettledPass settled;
     for (int passes = 0; passes <= 1 + kCalibrationStepCount; ++passes) {
-        if (calibratedWay(block, bytes, way))
-            return std::string("the pass's way, timed over its first passes: ") + storeWayName(way);
+        if (calibratedWay(block, bytes, settled.way)) {
+            settled.timed = true;
+            settled.label = std::string("the pass's way, timed over its first passes: ") + storeWayName(settled.way);
+            return settled;
+        }
         pass();
     }
-    return std::string("the pass is not timed: ") + storeWayName(storeWayFor(processStorePlan(), bytes));
+    settled.label = std::string("the pass is not timed: ") + storeWayName(storeWayFor(processStorePlan(), bytes));
+    return settled;
 }
 
 // The way the block's pass keeps at the row's end, when the chosen way's
 // passes slowed and the ways were timed again during the row; "" if not.
-inline std::string laterProductWay(const unsigned char* block, std::uint64_t bytes, const std::string& settled) {
+inline std::string laterProductWay(const unsigned char* block, std::uint64_t bytes, const SettledPass& settled) {
     StoreWay way;
-    if (!calibratedWay(block, bytes, way)) return "";
-    const std::string name = storeWayName(way);
-    if (settled.size() >= name.size() && settled.compare(settled.size() - name.size(), name.size(), name) == 0)
-        return "";
-    return std::string("; at the row's end: ") + name;
+    if (!settled.timed || !calibratedWay(block, bytes, way) || way == settled.way) return "";
+    return std::string("; at the row's end: ") + storeWayName(way);
 }
 
 }  // namespace bench

@@ -38,7 +38,7 @@ void measureBlock(const char* figure, std::uint64_t megabytes, unsigned workers,
         names.push_back(name);
     }
     bench::fillRuntimeMemset(load.block, bytes, 0xEE);  // resident before any timing
-    const std::string ways = bench::settleProductPass(
+    const bench::SettledPass settled = bench::settleProductPass(
         [&] {
             if (workers <= 1) {
                 accessLoadPass(load, access, load.block);
@@ -47,7 +47,7 @@ void measureBlock(const char* figure, std::uint64_t megabytes, unsigned workers,
             }
         },
         load.block, bytes);
-    bench::note(figure, (std::string(what) + ": " + ways).c_str());
+    bench::note(figure, (std::string(what) + ": " + settled.label).c_str());
     // The rounds per repetition: about a quarter of a second each.
     const int rounds = megabytes >= 1024 ? 2 : megabytes >= 256 ? 5 : 10;
     const double gigabytes = static_cast<double>(bytes) * rounds / 1e9;
@@ -85,7 +85,7 @@ void measureBlock(const char* figure, std::uint64_t megabytes, unsigned workers,
         for (int e = 0; e < bench::kEntrants; ++e)
             bench::record(figure, what, names[e].c_str(), gigabytes / seconds[e], "GB/s");
     }
-    const std::string later = bench::laterProductWay(load.block, bytes, ways);
+    const std::string later = bench::laterProductWay(load.block, bytes, settled);
     if (!later.empty()) bench::note(figure, (std::string(what) + later).c_str());
     releaseBlock(load, platformAllocator(), 0);
 }

@@ -10,6 +10,7 @@
 #include "panel/panel_state.h"
 #include "shell/app_state.h"
 #include "shell/resource_ids.h"
+#include "shell/system_library.h"
 #include "shell/text_buffers.h"
 
 namespace {
@@ -49,27 +50,19 @@ struct TimerPeriod {
 };
 
 const TimerPeriod& timerPeriod() {
-    static const TimerPeriod period = [] {
-        TimerPeriod found;
-        if (HMODULE module = LoadLibraryExA("winmm.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-            found.begin = reinterpret_cast<decltype(found.begin)>(
-                reinterpret_cast<void*>(GetProcAddress(module, "timeBeginPeriod")));
-            found.end = reinterpret_cast<decltype(found.end)>(
-                reinterpret_cast<void*>(GetProcAddress(module, "timeEndPeriod")));
-        }
-        if (!found.begin || !found.end) found = TimerPeriod{};
-        return found;
-    }();
+    static const TimerPeriod period{systemProcedure<decltype(TimerPeriod::begin)>("winmm.dll", "timeBeginPeriod"),
+                                    systemProcedure<decltype(TimerPeriod::end)>("winmm.dll", "timeEndPeriod")};
     return period;
 }
 
 void runSteps() {
     // The 1 ms pause must be about 1 ms, not the default timer tick.
     const TimerPeriod& period = timerPeriod();
-    if (period.begin) period.begin(1);
+    const bool finer = period.begin && period.end;
+    if (finer) period.begin(1);
     PanelStepView view;
     stepUntilRefused(loadBlock, platformAllocator(), physicalMode, targetMegabytes, heldFlag, view);
-    if (period.end) period.end(1);
+    if (finer) period.end(1);
 }
 
 void showResult() {

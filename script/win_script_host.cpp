@@ -12,6 +12,7 @@
 #include "script_command.h"
 #include "script_runner.h"
 #include "shell/app_state.h"
+#include "shell/system_library.h"
 #include "shell/text_buffers.h"
 
 namespace {
@@ -27,17 +28,9 @@ struct CommonDialogs {
 };
 
 const CommonDialogs& commonDialogs() {
-    static const CommonDialogs dialogs = [] {
-        CommonDialogs found;
-        // From the system folder only, never from the script's.
-        if (HMODULE module = LoadLibraryExA("comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-            found.getOpenFileName = reinterpret_cast<decltype(found.getOpenFileName)>(
-                reinterpret_cast<void*>(GetProcAddress(module, "GetOpenFileNameA")));
-            found.extendedError = reinterpret_cast<decltype(found.extendedError)>(
-                reinterpret_cast<void*>(GetProcAddress(module, "CommDlgExtendedError")));
-        }
-        return found;
-    }();
+    static const CommonDialogs dialogs{
+        systemProcedure<decltype(CommonDialogs::getOpenFileName)>("comdlg32.dll", "GetOpenFileNameA"),
+        systemProcedure<decltype(CommonDialogs::extendedError)>("comdlg32.dll", "CommDlgExtendedError")};
     return dialogs;
 }
 

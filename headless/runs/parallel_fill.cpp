@@ -89,14 +89,13 @@ unsigned FillWorkers::threadsStarted() const {
 }
 
 void FillWorkers::fill(unsigned char* start, std::uint64_t bytes, unsigned char value) {
-    const StorePlan& plan = plan_;
     if (helpers_.empty()) {
-        storeBlock(plan, start, bytes, value);
+        storeBlock(plan_, start, bytes, value);
         return;
     }
     // One way for every part, and a timed pass timed whole, to the last
     // part's end: the pass is as fast as its slowest part.
-    const StorePass pass = beginStorePass(plan, start, bytes);
+    const StorePass pass = beginStorePass(plan_, start, bytes);
     const auto address = reinterpret_cast<std::uintptr_t>(start);
     const std::vector<std::uintptr_t> ends = fillPartEnds(address, bytes, workers_);
     std::vector<Worker*> woken;
