@@ -23,15 +23,14 @@ import statistics
 
 # figure number, title, record figure, cases, baselines (None: every series
 # but the product and the extras), higher is better, goal, extras shown
-# beside the ratio.
-FILLS = ["memset", "rep-stosb", "stream"]
-FILLS2 = [f"{f} x2" for f in FILLS]
+# beside the ratio. The fill rows take every fill the bench wrote, so that a
+# fill added there is a baseline here without a second list to keep.
 SIZES = ["64MiB", "256MiB", "1024MiB"]
 ROWS = [
-    (1, "Access-load pass, Wine (the window)", "fill.wine", SIZES, FILLS, True, (">=", 0.95), []),
-    (1, "Access-load pass, native (torvane-run)", "fill.native", SIZES, FILLS, True, (">=", 0.95), []),
-    (1, "Access-load pass, --workers 2, Wine (torvane-run)", "fill2.wine", SIZES, FILLS2, True, (">=", 0.95), []),
-    (1, "Access-load pass, --workers 2, native (torvane-run)", "fill2.native", SIZES, FILLS2, True, (">=", 0.95), []),
+    (1, "Access-load pass, Wine (the window)", "fill.wine", SIZES, None, True, (">=", 0.95), []),
+    (1, "Access-load pass, native (torvane-run)", "fill.native", SIZES, None, True, (">=", 0.95), []),
+    (1, "Access-load pass, --workers 2, Wine (torvane-run)", "fill2.wine", SIZES, None, True, (">=", 0.95), []),
+    (1, "Access-load pass, --workers 2, native (torvane-run)", "fill2.native", SIZES, None, True, (">=", 0.95), []),
     (1, "Access-load pass, --workers auto, native (torvane-run)", "fillauto.native", SIZES, None, True, (">=", 0.95), []),
     (2, "Timer-driven load, Wine", "timer", ["256MiB", "1024MiB", "4096MiB"], ["possible"], True, None, ["written"]),
     (3, "Physical-mode take, Wine", "take.physical", ["256MiB", "1024MiB"], None, True, (">=", 0.90), []),
