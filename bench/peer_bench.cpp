@@ -6,7 +6,9 @@
 // as the peer's figure over its run does. Built natively and as a Windows
 // program.
 //   bench_peer WORKERS SECONDS CASE
-// prints one BENCH record: peer CASE product GB/s.
+// prints one BENCH record: peer CASE product GB/s, and a NOTE with the way
+// the pass kept at the end (the block is timed over its first passes, and a
+// way chosen on a slow moment moves the figure by a fifth).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 #include "headless/runs/parallel_fill.h"
 #include "headless/system/block_allocator.h"
 #include "load/access_load.h"
+#include "load/block_store.h"
 #include "load/load_block.h"
 
 int main(int argc, char** argv) {
@@ -43,6 +46,9 @@ int main(int argc, char** argv) {
         ++passes;
     }
     const bool filled = bench::filledWith(load.block, bytes, last);
+    StoreWay way;
+    if (calibratedWay(load.block, bytes, way))
+        std::printf("NOTE\tpeer\t%s: the pass's way at the end: %s\n", argv[3], storeWayName(way));
     releaseBlock(load, platformAllocator(), 0);
     if (!filled) {
         std::printf("NOTE\tpeer\t%s: a pass left bytes unwritten\n", argv[3]);
