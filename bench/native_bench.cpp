@@ -251,11 +251,15 @@ std::string takeOption(int& argc, char** argv, const char* prefix) {
 int main(int argc, char** argv) {
     const std::string script = takeOption(argc, argv, "--script=");
     const int repetitions = 5;
+    constexpr int kFillRepetitions = 60;
 
-    // Rounds per repetition: about a quarter of a second or more each; 20
-    // repetitions, so that every order of turns (fills.h) comes as often. The rows: one
-    // thread, --workers 2 and --workers auto, each against the plain fills
-    // on as many threads.
+    // Rounds per repetition: about a quarter of a second or more each, and
+    // every order of turns (fills.h) comes as often over the repetitions.
+    // 60 repetitions: with 20, a row's paired ratios spread by 0.08 (middle
+    // half, 256 MiB) and two runs' medians moved by up to 5 % on noise alone,
+    // which the store rows' agreement goal cannot tell from a change; the
+    // nine rows take about 2.5 min. The rows: one thread, --workers 2 and
+    // --workers auto, each against the plain fills on as many threads.
     const unsigned automatic = autoWorkers();
     for (auto [megabytes, rounds] : {std::pair{64ull, 10}, std::pair{256ull, 5}, std::pair{1024ull, 2}}) {
         const std::string size = std::to_string(megabytes) + "MiB";
@@ -264,7 +268,7 @@ int main(int argc, char** argv) {
         for (const auto& [figure, workers] : rows) {
             const std::string name = figure + "/" + size + "/rounds";
             benchmark::RegisterBenchmark(name.c_str(), passAgainstFills, megabytes * kMiB, workers)
-                ->Iterations(rounds)->Repetitions(20)->UseRealTime();
+                ->Iterations(rounds)->Repetitions(kFillRepetitions)->UseRealTime();
         }
     }
     benchmark::RegisterBenchmark("alloctest.native/2GiB normal/product", allocationTest)

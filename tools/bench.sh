@@ -29,7 +29,7 @@ wine_part() {
     local bin="$TORVANE_ROOT/build/bench-win/bench"
     local tsv="$RUN/wine.tsv"
     say "access-load pass, one thread and two (Wine)"
-    wine "$bin/bench_fill.exe" 20 >>"$tsv" || echo "NOTE	fill.wine	exited with $?" >>"$tsv"
+    wine "$bin/bench_fill.exe" 60 >>"$tsv" || echo "NOTE	fill.wine	exited with $?" >>"$tsv"
     say "timer-driven load (Wine)"
     wine "$bin/bench_timer_load.exe" 3 2 >>"$tsv" || echo "NOTE	timer	exited with $?" >>"$tsv"
     say "taking blocks (Wine)"
@@ -91,7 +91,7 @@ say "taking blocks (native)"
 # throwaway memory cgroup (root only; otherwise a NOTE). The keeper's log goes
 # to keep.log, for reading a missed goal.
 say "torvane-run --hold and --keep-available (about 90 s)"
-"$NATIVE/bench_hold_keep" "$TORVANE_ROOT/build/bench-native/torvane-run" 16 3 5 >>"$RUN/native.tsv" \
+"$NATIVE/bench_hold_keep" "$TORVANE_ROOT/build/bench-native/torvane-run" 32 3 5 >>"$RUN/native.tsv" \
     2>"$RUN/keep.log" || echo "NOTE	hold.take	bench_hold_keep exited with $?" >>"$RUN/native.tsv"
 
 # --pressure some=10% against a workload re-reading its cache in a throwaway
