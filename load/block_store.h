@@ -62,19 +62,22 @@ struct StorePass {
     StoreWay way = StoreWay::Memset;
     int timing = -1;          // 0 and up: calibration step `timing`, or kWatchedPass
     std::uint64_t began = 0;  // the clock when a timed pass began
+    unsigned parts = 1;       // the threads storing it, one part each
 };
 
-// The next pass over the block at [block, block + bytes). A block of
-// plan.calibrateFrom bytes or more is remembered by its start and length:
-// its first pass is stored in its class's way (it may be faulting pages in),
-// the next as calibrationStep says, the timed ones timed from here to
-// endStorePass, and the later passes in the fastest way (fastestWay), the
-// steps running again after every kRetimeAfterPasses of those, or once
-// kSlowedPasses of those in a row ran under kSlowedShare of the chosen
-// way's timed rate (those passes are timed too: kWatchedPass). Every pass
-// writes exactly the block, whatever the way: the content never depends on
-// the choice.
-StorePass beginStorePass(const StorePlan& plan, const unsigned char* block, std::uint64_t bytes);
+// The next pass over the block at [block, block + bytes), stored in `parts`
+// parts. A block of plan.calibrateFrom bytes or more is remembered by its
+// start, length and parts (two threads storing halves can be fastest in
+// another way than one thread storing the whole): its first pass is stored
+// in its class's way (it may be faulting pages in), the next as
+// calibrationStep says, the timed ones timed from here to endStorePass, and
+// the later passes in the fastest way (fastestWay), the steps running again
+// after every kRetimeAfterPasses of those, or once kSlowedPasses of those in
+// a row ran under kSlowedShare of the chosen way's timed rate (those passes
+// are timed too: kWatchedPass). Every pass writes exactly the block,
+// whatever the way: the content never depends on the choice.
+StorePass beginStorePass(const StorePlan& plan, const unsigned char* block, std::uint64_t bytes,
+                         unsigned parts = 1);
 
 // Called once every part of the pass is written; records a timed pass.
 void endStorePass(const unsigned char* block, std::uint64_t bytes, const StorePass& pass);
@@ -131,8 +134,9 @@ struct TimedStore {
 StoreWay fastestWay(const TimedStore* stores, std::size_t count, StoreWay fallback, double* rate = nullptr);
 
 // The way the timed passes last chose for the block at [block, block +
-// bytes), or false before they first chose (or once it was forgotten).
-bool calibratedWay(const unsigned char* block, std::uint64_t bytes, StoreWay& way);
+// bytes) stored in `parts` parts, or false before they first chose (or once
+// it was forgotten).
+bool calibratedWay(const unsigned char* block, std::uint64_t bytes, StoreWay& way, unsigned parts = 1);
 
 // Tests: the clock the timed passes read (nanoseconds); null for the steady
 // clock. Forgets every block met so far.

@@ -94,8 +94,9 @@ void FillWorkers::fill(unsigned char* start, std::uint64_t bytes, unsigned char 
         return;
     }
     // One way for every part, and a timed pass timed whole, to the last
-    // part's end: the pass is as fast as its slowest part.
-    const StorePass pass = beginStorePass(plan_, start, bytes);
+    // part's end: the pass is as fast as its slowest part. Timed for this
+    // many parts, not as one thread's block.
+    const StorePass pass = beginStorePass(plan_, start, bytes, workers_);
     const auto address = reinterpret_cast<std::uintptr_t>(start);
     const std::vector<std::uintptr_t> ends = fillPartEnds(address, bytes, workers_);
     std::vector<Worker*> woken;

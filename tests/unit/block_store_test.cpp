@@ -293,6 +293,52 @@ TEST(BlockStore, PassesAfterTheFirstTimeEveryWayAndLaterPassesKeepTheFastest) {
     setStoreClockForTesting(nullptr);
 }
 
+// One pass of a block stored in `parts` parts, timed whole as the workers
+// time it.
+StorePass passInParts(unsigned char* block, std::uint64_t bytes, unsigned parts, unsigned char value) {
+    const StorePass pass = beginStorePass(kTimedPlan, block, bytes, parts);
+    FakeClock::way = pass.way;
+    storeWith(pass.way, block, bytes, value);
+    endStorePass(block, bytes, pass);
+    return pass;
+}
+
+TEST(BlockStore, OneBlockStoredByOneThreadAndByTwoIsTimedForEach) {
+    // The same memory, one thread fastest in one way and two in another:
+    // each keeps its own choice, and the second is timed from its first pass.
+    GuardedPages pages(3);
+    ASSERT_TRUE(pages.usable());
+    unsigned char* const block = pages.data();
+    const std::uint64_t length = 2 * 4096;
+    struct Case {
+        unsigned parts;
+        std::size_t fast;
+    };
+    const Case cases[] = {{1, 0}, {2, 3}, {4, 1}};
+    FakeClock::use(0);  // forgets every block: once only
+    const auto fastest = [](std::size_t fast) {
+        for (std::size_t w = 0; w < kWaysTimed; ++w) FakeClock::took[w] = w == fast ? 10 : 12;
+    };
+    for (const Case& c : cases) {
+        fastest(c.fast);
+        EXPECT_EQ(passInParts(block, length, c.parts, 1).timing, -1) << c.parts << " parts: first pass timed";
+        for (int step = 0; step < kCalibrationStepCount; ++step) passInParts(block, length, c.parts, 2);
+        EXPECT_EQ(pages.firstWrong(0, length, 2), -1) << c.parts << " parts";
+    }
+    for (const Case& c : cases) {
+        StoreWay way;
+        ASSERT_TRUE(calibratedWay(block, length, way, c.parts)) << c.parts << " parts";
+        EXPECT_EQ(way, kCalibratedWays[c.fast]) << c.parts << " parts";
+        fastest(c.fast);
+        const StorePass next = passInParts(block, length, c.parts, 3);
+        EXPECT_EQ(next.way, kCalibratedWays[c.fast]) << c.parts << " parts";
+        EXPECT_EQ(next.timing, kWatchedPass) << c.parts << " parts";
+    }
+    StoreWay way;
+    EXPECT_FALSE(calibratedWay(block, length, way, 3)) << "three parts were never timed";
+    setStoreClockForTesting(nullptr);
+}
+
 // The block's first pass and its 24 steps: the way at kCalibratedWays[0]
 // chosen at 10 ns a pass.
 void chooseTheFirstWay(unsigned char* block, std::uint64_t length) {
