@@ -121,8 +121,8 @@ void passAgainstFills(benchmark::State& state, std::uint64_t bytes, unsigned wor
         state.SkipWithError("not five entrants");
         return;
     }
-    const bench::SettledPass settled = bench::settleProductPass([&] { entrants[0].write(load, access, 0); }, load.block,
-                                                      bytes);
+    const bench::SettledPass settled =
+        bench::settleProductPass([&] { entrants[0].write(load, access, 0); }, load.block, bytes, workers);
     double seconds[kEntrants] = {};
     static int round = 0;  // across repetitions, so that the orders stay balanced
     int rounds = 0;

@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     }
     const bool filled = bench::filledWith(load.block, bytes, last);
     StoreWay way;
-    if (calibratedWay(load.block, bytes, way))
+    if (calibratedWay(load.block, bytes, way, workers))
         std::printf("NOTE\tpeer\t%s: the pass's way at the end: %s\n", argv[3], storeWayName(way));
     releaseBlock(load, platformAllocator(), 0);
     if (!filled) {

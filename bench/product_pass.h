@@ -16,15 +16,18 @@ struct SettledPass {
     std::string label;
     bool timed = false;
     StoreWay way = StoreWay::Memset;
+    unsigned parts = 1;
 };
 
-// Runs `pass` over [block, block + bytes) until its way is chosen (the first
-// pass and every calibration step), or says the block is not timed.
+// Runs `pass` over [block, block + bytes), stored by `parts` threads, until
+// its way is chosen (the first pass and every calibration step), or says the
+// block is not timed.
 template <typename Pass>
-SettledPass settleProductPass(const Pass& pass, unsigned char* block, std::uint64_t bytes) {
+SettledPass settleProductPass(const Pass& pass, unsigned char* block, std::uint64_t bytes, unsigned parts) {
     SettledPass settled;
+    settled.parts = parts;
     for (int passes = 0; passes <= 1 + kCalibrationStepCount; ++passes) {
-        if (calibratedWay(block, bytes, settled.way)) {
+        if (calibratedWay(block, bytes, settled.way, parts)) {
             settled.timed = true;
             settled.label = std::string("the pass's way, timed over its first passes: ") + storeWayName(settled.way);
             return settled;
@@ -39,7 +42,7 @@ SettledPass settleProductPass(const Pass& pass, unsigned char* block, std::uint6
 // passes slowed and the ways were timed again during the row; "" if not.
 inline std::string laterProductWay(const unsigned char* block, std::uint64_t bytes, const SettledPass& settled) {
     StoreWay way;
-    if (!settled.timed || !calibratedWay(block, bytes, way) || way == settled.way) return "";
+    if (!settled.timed || !calibratedWay(block, bytes, way, settled.parts) || way == settled.way) return "";
     return std::string("; at the row's end: ") + storeWayName(way);
 }
 

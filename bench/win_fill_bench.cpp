@@ -46,7 +46,7 @@ void measureBlock(const char* figure, std::uint64_t megabytes, unsigned workers,
                 accessLoadIfHeld(load, access, fillWithWorkers(workers));
             }
         },
-        load.block, bytes);
+        load.block, bytes, workers);
     bench::note(figure, (std::string(what) + ": " + settled.label).c_str());
     // The rounds per repetition: about a quarter of a second each.
     const int rounds = megabytes >= 1024 ? 2 : megabytes >= 256 ? 5 : 10;
