@@ -194,7 +194,7 @@ std::uint64_t steadyNanoseconds() {
 // threads, keeps its choice: the same memory, the same way. Not across part
 // counts: under Wine, one thread over 1 GiB was as fast with ordinary stores
 // as with `rep stosb` (28.4 against 27.1 GB/s) while two threads storing
-// halves wrote 37.3 GB/s with `rep stosb` and 29.3 with ordinary stores;
+// halves wrote 37.3 GB/s with `rep stosb` and 29.5 with ordinary stores;
 // sharing the entry, the two-thread pass kept the one-thread choice.
 class Calibrations {
 public:
