@@ -141,7 +141,7 @@ void passAgainstFills(benchmark::State& state, std::uint64_t bytes, unsigned wor
     }
     const double gigabytes = static_cast<double>(bytes) * rounds / 1e9;
     for (int e = 0; e < kEntrants; ++e) state.counters["GB/s|" + entrants[e].name] = gigabytes / seconds[e];
-    state.SetLabel(settled.label + bench::laterProductWay(load.block, bytes, settled));
+    state.SetLabel(settled.label() + bench::laterProductWay(load.block, bytes, settled));
 }
 
 class QuietSteps final : public AllocationStepView {

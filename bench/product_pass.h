@@ -10,13 +10,16 @@
 
 namespace bench {
 
-// The pass brought to its way: what the notes say, and the way it keeps if
-// its block is timed.
+// The pass brought to its way: the way it keeps (timed, or its size
+// class's), and what the notes say of it.
 struct SettledPass {
-    std::string label;
     bool timed = false;
     StoreWay way = StoreWay::Memset;
     unsigned parts = 1;
+    std::string label() const {
+        return std::string(timed ? "the pass's way, timed over its first passes: " : "the pass is not timed: ") +
+               storeWayName(way);
+    }
 };
 
 // Runs `pass` over [block, block + bytes), stored by `parts` threads, until
@@ -29,12 +32,11 @@ SettledPass settleProductPass(const Pass& pass, unsigned char* block, std::uint6
     for (int passes = 0; passes <= 1 + kCalibrationStepCount; ++passes) {
         if (calibratedWay(block, bytes, settled.way, parts)) {
             settled.timed = true;
-            settled.label = std::string("the pass's way, timed over its first passes: ") + storeWayName(settled.way);
             return settled;
         }
         pass();
     }
-    settled.label = std::string("the pass is not timed: ") + storeWayName(storeWayFor(processStorePlan(), bytes));
+    settled.way = storeWayFor(processStorePlan(), bytes);
     return settled;
 }
 

@@ -16,6 +16,16 @@ def records(**series):
     return {("f", "c", name): (list(values), "u") for name, values in series.items()}
 
 
+def fills(figure, case, product, **rates):
+    """One repetition of a fill row: the product and the fills named as the
+    bench names them (rep_stosb is "rep-stosb"; a fill2 row's get " x2")."""
+    threads = " x2" if figure.startswith("fill2") else ""
+    found = {(figure, case, "product"): ([product], "GB/s")}
+    for name, rate in rates.items():
+        found[(figure, case, name.replace("_", "-") + threads)] = ([rate], "GB/s")
+    return found
+
+
 class Summaries(unittest.TestCase):
     def test_baseline_choice_and_ratios_in_both_directions(self):
         cases = [
@@ -85,24 +95,16 @@ class Table(unittest.TestCase):
              "Physical-mode take, Wine", "1024MiB", "", "", ""),
             ("native take without baselines", {("take.native", "256MiB", "product"): ([6.0], "GB/s")},
              take, "256MiB", "", "", ""),
-            ("native access-load pass", {("fill.native", "64MiB", "product"): ([30.0], "GB/s"),
-                                         ("fill.native", "64MiB", "memset"): ([31.0], "GB/s"),
-                                         ("fill.native", "64MiB", "stream"): ([20.0], "GB/s")},
+            ("native access-load pass", fills("fill.native", "64MiB", product=30.0, memset=31.0, stream=20.0),
              "Access-load pass, native (torvane-run)", "64MiB", "memset: 31.0 GB/s", "0.968", "≥ 0.95 met"),
             ("two-worker pass against the best two-thread fill",
-             {("fill2.native", "256MiB", "product"): ([38.0], "GB/s"),
-              ("fill2.native", "256MiB", "memset x2"): ([36.0], "GB/s"),
-              ("fill2.native", "256MiB", "rep-stosb x2"): ([40.0], "GB/s")},
+             fills("fill2.native", "256MiB", product=38.0, memset=36.0, rep_stosb=40.0),
              two_workers, "256MiB", "rep-stosb x2: 40.0 GB/s", "0.950", "≥ 0.95 met"),
             ("every fill the bench wrote is a candidate, the ordinary stores too",
-             {("fill.native", "1024MiB", "product"): ([24.0], "GB/s"),
-              ("fill.native", "1024MiB", "memset"): ([20.0], "GB/s"),
-              ("fill.native", "1024MiB", "vector"): ([25.0], "GB/s")},
+             fills("fill.native", "1024MiB", product=24.0, memset=20.0, vector=25.0),
              "Access-load pass, native (torvane-run)", "1024MiB", "vector: 25.0 GB/s", "0.960", "≥ 0.95 met"),
             ("the two-thread ordinary stores under Wine too",
-             {("fill2.wine", "1024MiB", "product"): ([45.0], "GB/s"),
-              ("fill2.wine", "1024MiB", "memset x2"): ([40.0], "GB/s"),
-              ("fill2.wine", "1024MiB", "vector x2"): ([50.0], "GB/s")},
+             fills("fill2.wine", "1024MiB", product=45.0, memset=40.0, vector=50.0),
              "Access-load pass, --workers 2, Wine (torvane-run)", "1024MiB", "vector x2: 50.0 GB/s", "0.900",
              "≥ 0.95 **missed**"),
             ("hold take against the fastest process of ours; its own line is no baseline",

@@ -47,7 +47,7 @@ void measureBlock(const char* figure, std::uint64_t megabytes, unsigned workers,
             }
         },
         load.block, bytes, workers);
-    bench::note(figure, (std::string(what) + ": " + settled.label).c_str());
+    bench::note(figure, (std::string(what) + ": " + settled.label()).c_str());
     // The rounds per repetition: about a quarter of a second each.
     const int rounds = megabytes >= 1024 ? 2 : megabytes >= 256 ? 5 : 10;
     const double gigabytes = static_cast<double>(bytes) * rounds / 1e9;
