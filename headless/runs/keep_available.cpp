@@ -12,7 +12,7 @@ std::uint64_t KeepController::room(std::uint64_t now, std::uint64_t reading) {
     // rest of the machine's small changes (seen: 0.8 MiB after a 322 MiB
     // give-back), which an equality test would take for the new figure.
     const std::uint64_t own = static_cast<std::uint64_t>(ownSince_ < 0 ? -ownSince_ : ownSince_);
-    const bool unchanged = trusted_ && (reading > *trusted_ ? reading - *trusted_ : *trusted_ - reading) < own / 4;
+    const bool unchanged = settings_.figureLags && trusted_ && (reading > *trusted_ ? reading - *trusted_ : *trusted_ - reading) < own / 4;
     if (!unchanged || ownSince_ == 0 || now - trustedAt_ >= kStaleMilliseconds) {
         trusted_ = reading;
         trustedAt_ = now;

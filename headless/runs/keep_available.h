@@ -23,14 +23,20 @@ constexpr std::uint64_t kKeepBlock = 16ull << 20;
 // holders sharing a room see each other's takes and none takes an excess
 // that another took first.
 constexpr std::uint64_t kKeepStep = 64ull << 20;
-// A reading that has not changed since a step is the system's old figure
-// (Wine refreshes the one it gives about every 2 s), until this long after.
+// Where the system's figure lags (figureLags), a reading that has not
+// changed since a step is the system's old figure (Wine refreshes the one it
+// gives about every 2 s), until this long after.
 constexpr std::uint64_t kStaleMilliseconds = 2000;
 
 struct KeepSettings {
     std::uint64_t target = 0;            // the room to leave
     std::uint64_t band = 0;              // the half-width either side of it
     std::optional<std::uint64_t> most;   // --max: never hold more than this
+    // The system's figure may trail what was moved (roomFigureLags()). Where
+    // it does not, every reading is taken as it stands: another process
+    // taking about as much as the last step moved would otherwise read as an
+    // unchanged figure, and the holder would undo its own step.
+    bool figureLags = false;
 };
 
 class KeepController {
@@ -39,7 +45,7 @@ public:
     const KeepSettings& settings() const { return settings_; }
 
     // The room as the controller takes a reading made at `now`: the reading
-    // itself once it has changed since the last step by at least a quarter
+    // itself where the figure does not lag, or once it has changed since the last step by at least a quarter
     // of what the step moved (or stood 2 s), else the reading before the
     // step less what the steps since then took.
     std::uint64_t room(std::uint64_t now, std::uint64_t reading);
@@ -47,8 +53,8 @@ public:
     // The next move from a reading: bytes to take (> 0), to give back (< 0),
     // or 0 within the band. A take closes the whole distance to the target
     // (up to --max), a give-back the whole shortfall (HeldMemory::shrinkTo
-    // gives back exactly that), never more than is held; while a reading is stale, no further step in the direction of
-    // the last one.
+    // gives back exactly that), never more than is held; while a reading is
+    // stale, no further step in the direction of the last one.
     std::int64_t decide(std::uint64_t now, std::uint64_t reading, std::uint64_t held);
 
     // What a take may still add once `taken` of it is in and the room has

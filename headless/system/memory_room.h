@@ -10,6 +10,12 @@
 // Read afresh on every call.
 MemoryRoom readMemoryRoom();
 
+// Whether the figure readMemoryRoom gives may trail memory just taken or
+// given back by a second or more. Linux: no, the kernel's counters are read
+// as they stand. Windows documents the available figure as current; Wine
+// refreshes it about every 2 s, so there it does.
+bool roomFigureLags();
+
 // What may still be committed, for memory that is only committed (--lazy):
 // Linux under strict overcommit (mode 2) CommitLimit less Committed_AS,
 // otherwise all memory and all swap, MemTotal + SwapTotal (the kernel then

@@ -236,10 +236,40 @@ TEST(KeepAvailable, NeverActsTwiceOnAStaleFigure) {
         Machine m{total};
         m.reportEvery = 1000;
         m.drift = drift;
-        const auto run = simulate(m, {target, band, {}}, 8, [](int) { return 2 * kGiB; });
+        const auto run = simulate(m, {target, band, {}, true}, 8, [](int) { return 2 * kGiB; });
         EXPECT_GT(run[0].moved, 0);
         for (std::size_t i = 1; i < run.size(); ++i) EXPECT_EQ(run[i].moved, 0) << "interval " << i;
         EXPECT_TRUE(inBand(run.back().room, target, band)) << run.back().room;
+    }
+}
+
+// Where the figure is current, a competitor whose take comes in over several
+// readings, each piece about as large as the holder's last give-back, moves
+// the reading by less than a quarter of that give-back. Taken for an
+// unchanged figure, the holder would take back part of what it gave (seen
+// in a 1 GiB group: 145 MiB given back, then 34 MiB taken) or leave the room
+// under the band for 2 s. It gives back after each piece and never takes.
+TEST(KeepAvailable, FollowsATakeArrivingInPiecesWhereTheFigureIsCurrent) {
+    const struct {
+        const char* what;
+        std::vector<std::uint64_t> others;  // the competitor's memory at each interval from the third
+    } cases[] = {
+        {"145 MiB, then 111 more", {145 * kMiB, 256 * kMiB}},
+        {"220 MiB, then 180 more", {220 * kMiB, 400 * kMiB}},
+        {"100, 80 and 76 MiB", {100 * kMiB, 180 * kMiB, 256 * kMiB}},
+    };
+    const std::uint64_t total = kGiB, target = 512 * kMiB, band = 32 * kMiB;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto others = [&](int i) {
+            if (i < 3) return std::uint64_t{0};
+            return c.others[std::min<std::size_t>(static_cast<std::size_t>(i - 3), c.others.size() - 1)];
+        };
+        const auto run = simulate({total}, {target, band, {}}, 12, others);
+        for (std::size_t i = 1; i < run.size(); ++i) {
+            EXPECT_TRUE(inBand(run[i].room, target, band)) << "interval " << i << ": " << run[i].room / kMiB << " MiB";
+            EXPECT_LE(run[i].moved, 0) << "interval " << i;
+        }
     }
 }
 

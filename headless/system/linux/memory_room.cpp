@@ -9,6 +9,8 @@ MemoryRoom readMemoryRoom() {
     return linuxMemoryRoom(files);
 }
 
+bool roomFigureLags() { return false; }
+
 std::uint64_t readCommitRoom() {
     const std::string meminfo = readProcFile("/proc/meminfo");
     if (readProcFile("/proc/sys/vm/overcommit_memory").rfind('2', 0) == 0) {

@@ -92,6 +92,12 @@ MemoryRoom readMemoryRoom() {
     return room;
 }
 
+bool roomFigureLags() {
+    // Wine's ntdll exports its version; Windows' does not.
+    static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
 std::uint64_t readCommitRoom() {
     MEMORYSTATUSEX status = {};
     status.dwLength = sizeof status;
