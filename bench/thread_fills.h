@@ -21,7 +21,7 @@ public:
             auto helper = std::make_unique<Helper>();
             helper->go = makePartSignal();
             helper->done = makePartSignal();
-            helper->thread = startPartThread(&Helper::run, helper.get(), -1);
+            helper->thread = startPartThread(&Helper::run, helper.get());
             helpers_.push_back(std::move(helper));
         }
     }

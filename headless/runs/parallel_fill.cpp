@@ -55,17 +55,11 @@ std::vector<std::uintptr_t> fillPartEnds(std::uintptr_t address, std::uint64_t b
 }
 
 FillWorkers::FillWorkers(unsigned workers, const StorePlan& plan) : workers_(workers == 0 ? 1 : workers), plan_(plan) {
-    const std::vector<int> cpus = allowedCpus();
     for (unsigned k = 1; k < workers_; ++k) {
         auto worker = std::make_unique<Worker>();
         worker->go = makePartSignal();
         worker->done = makePartSignal();
-        if (worker->go && worker->done) {
-            // Helper k on the k-th allowed processor (wrapping), leaving the
-            // first to the caller's part as the scheduler sees fit.
-            const int cpu = cpus.size() > 1 ? cpus[k % cpus.size()] : -1;
-            worker->thread = startPartThread(&Worker::run, worker.get(), cpu);
-        }
+        if (worker->go && worker->done) worker->thread = startPartThread(&Worker::run, worker.get());
         helpers_.push_back(std::move(worker));
     }
 }

@@ -29,10 +29,15 @@ std::vector<std::uintptr_t> fillPartEnds(std::uintptr_t address, std::uint64_t b
 // The threads wait between passes with every signal blocked (Linux), so the
 // stop signals still interrupt the main thread's waits, and they take no
 // lock a forked child could need: commands are started between passes with
-// async-signal-safe calls after fork. Each thread runs on one processor of
-// those the process may use, where the system allows; the calling thread is
-// left where it is (a command it starts inherits its affinity). One caller
-// at a time.
+// async-signal-safe calls after fork. No thread is pinned to a processor:
+// the caller cannot be (a command it starts would inherit the pin), and a
+// helper pinned beside it ran whole passes on one core under Wine. Woken by
+// the helper, the caller lands on the helper's core, and a pinned helper
+// woken for the next pass cannot be moved to the idle one (bench 64 MiB,
+// --workers 2, runs of four rows of 40 repetitions: in three pinned runs of
+// four, a row with 26 to 32 at one core's rate; in five unpinned runs, at
+// most 7 in any row; natively no difference beyond the rows' noise). One
+// caller at a time.
 class FillWorkers {
 public:
     // `plan`: the store classes; tests give thresholds of their own.

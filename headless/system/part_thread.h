@@ -13,10 +13,9 @@ struct PartSignal;
 // Starts `run(context)` on a new thread; nullptr when the system will not
 // start one (the caller then does the work itself). On Linux the thread has
 // every signal blocked, so that the stop signals (SIGINT, SIGTERM, SIGHUP)
-// reach the main thread and interrupt its waits. `cpu` >= 0: the thread
-// runs on that processor only, where the system allows it (a refusal leaves
-// it unpinned); -1: anywhere.
-PartThread* startPartThread(void (*run)(void*), void* context, int cpu);
+// reach the main thread and interrupt its waits. The thread may run on any
+// processor the process may use (parallel_fill.h says why it is not pinned).
+PartThread* startPartThread(void (*run)(void*), void* context);
 
 // A thread for a service beside the run (the metrics endpoint): the
 // system's usual stack, and on Linux every signal blocked, so that the stop

@@ -51,7 +51,7 @@ double lowestUpTheTree(const std::string& mount, std::string relative, const Rea
 }
 }  // namespace
 
-PartThread* startPartThread(void (*run)(void*), void* context, int cpu) {
+PartThread* startPartThread(void (*run)(void*), void* context) {
     // A new thread takes the mask of the thread that starts it: blocked here
     // around the start, so that no signal can reach it before it runs.
     sigset_t all, previous;
@@ -64,19 +64,10 @@ PartThread* startPartThread(void (*run)(void*), void* context, int cpu) {
     } catch (const std::bad_alloc&) {
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    if (thread && cpu >= 0 && cpu < CPU_SETSIZE) {
-        // Set from here, so that it holds once the start returns. Refused (a
-        // cpuset that changed since), the thread runs where the scheduler
-        // puts it.
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(cpu, &one);
-        pthread_setaffinity_np(thread->thread.native_handle(), sizeof one, &one);
-    }
     return thread;
 }
 
-PartThread* startBackgroundThread(void (*run)(void*), void* context) { return startPartThread(run, context, -1); }
+PartThread* startBackgroundThread(void (*run)(void*), void* context) { return startPartThread(run, context); }
 
 void joinPartThread(PartThread* thread) {
     thread->thread.join();

@@ -23,23 +23,16 @@ DWORD WINAPI partThreadMain(LPVOID parameter) {
 }
 }  // namespace
 
-PartThread* startPartThread(void (*run)(void*), void* context, int cpu) {
+PartThread* startPartThread(void (*run)(void*), void* context) {
     auto* thread = new (std::nothrow) PartThread{nullptr, run, context};
     if (thread == nullptr) return nullptr;
-    // A small stack: a part only stores. Started suspended, so that it runs
-    // on its processor from its first instruction. Console events arrive on
-    // a thread of their own on Windows; there is no signal mask to set.
-    thread->handle = CreateThread(nullptr, 64 * 1024, partThreadMain, thread,
-                                  STACK_SIZE_PARAM_IS_A_RESERVATION | CREATE_SUSPENDED, nullptr);
+    // A small stack: a part only stores. Console events arrive on a thread of
+    // their own on Windows; there is no signal mask to set.
+    thread->handle = CreateThread(nullptr, 64 * 1024, partThreadMain, thread, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (thread->handle == nullptr) {
         delete thread;
         return nullptr;
     }
-    if (cpu >= 0 && cpu < static_cast<int>(sizeof(DWORD_PTR) * 8)) {
-        // Refused (outside the process's mask), the thread runs anywhere.
-        SetThreadAffinityMask(thread->handle, DWORD_PTR{1} << cpu);
-    }
-    ResumeThread(thread->handle);
     return thread;
 }
 
