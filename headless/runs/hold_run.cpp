@@ -432,7 +432,7 @@ int Hold::keepAvailable(const MemoryRoom& room) {
         const std::uint64_t lockable = lockableBytes(readPageLockRoom()) / 4096 * 4096;
         if (lockable != UINT64_MAX / 4096 * 4096) most = std::min(most.value_or(UINT64_MAX), lockable);
     }
-    keep_.emplace(KeepSettings{target_, band, most, roomFigureLags()});
+    keep_.emplace(KeepSettings{target_, band, most, roomFigureLags(room)});
     setTargetRoom(target_, band);
     setRequested(std::nullopt);
     RoomWatchStart watching = watchRoom(room, target_);

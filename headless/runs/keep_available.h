@@ -24,8 +24,7 @@ constexpr std::uint64_t kKeepBlock = 16ull << 20;
 // that another took first.
 constexpr std::uint64_t kKeepStep = 64ull << 20;
 // Where the system's figure lags (figureLags), a reading that has not
-// changed since a step is the system's old figure (Wine refreshes the one it
-// gives about every 2 s), until this long after.
+// changed since a step is the system's old figure, until this long after.
 constexpr std::uint64_t kStaleMilliseconds = 2000;
 
 struct KeepSettings {

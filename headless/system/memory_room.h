@@ -10,11 +10,14 @@
 // Read afresh on every call.
 MemoryRoom readMemoryRoom();
 
-// Whether the figure readMemoryRoom gives may trail memory just taken or
-// given back by a second or more. Linux: no, the kernel's counters are read
-// as they stand. Windows documents the available figure as current; Wine
-// refreshes it about every 2 s, so there it does.
-bool roomFigureLags();
+// Whether `room`'s available figure may trail memory just taken or given
+// back by a second or more. Linux: where the host sets it. Freeing 512 MiB
+// raised MemFree and MemAvailable by 94 MiB at once and then by 8 MiB a
+// second (kernel 6.18): freed pages wait on the per-CPU free lists, which
+// /proc/meminfo leaves out; a group's usage drops at once. Windows
+// documents its available figure as current; Wine's is the Linux kernel's
+// free count, kept for about a second, so there it lags.
+bool roomFigureLags(const MemoryRoom& room);
 
 // What may still be committed, for memory that is only committed (--lazy):
 // Linux under strict overcommit (mode 2) CommitLimit less Committed_AS,

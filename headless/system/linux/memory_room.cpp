@@ -9,7 +9,7 @@ MemoryRoom readMemoryRoom() {
     return linuxMemoryRoom(files);
 }
 
-bool roomFigureLags() { return false; }
+bool roomFigureLags(const MemoryRoom& room) { return room.availableSource == LimitSource::Host; }
 
 std::uint64_t readCommitRoom() {
     const std::string meminfo = readProcFile("/proc/meminfo");

@@ -92,7 +92,7 @@ MemoryRoom readMemoryRoom() {
     return room;
 }
 
-bool roomFigureLags() {
+bool roomFigureLags(const MemoryRoom&) {
     // Wine's ntdll exports its version; Windows' does not.
     static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
     return wine;
