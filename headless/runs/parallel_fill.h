@@ -31,9 +31,9 @@ std::vector<std::uintptr_t> fillPartEnds(std::uintptr_t address, std::uint64_t b
 // lock a forked child could need: commands are started between passes with
 // async-signal-safe calls after fork. No thread is pinned to a processor:
 // the caller cannot be (a command it starts would inherit the pin), and a
-// helper pinned beside it ran whole passes on one core under Wine. Woken by
-// the helper, the caller lands on the helper's core, and a pinned helper
-// woken for the next pass cannot be moved to the idle one (bench 64 MiB,
+// helper pinned beside it ran whole passes on one core under Wine: the
+// caller, woken by the helper's signal, can be placed on the helper's core,
+// and the pinned helper cannot then move to the idle one (bench 64 MiB,
 // --workers 2, runs of four rows of 40 repetitions: in three pinned runs of
 // four, a row with 26 to 32 at one core's rate; in five unpinned runs, at
 // most 7 in any row; natively no difference beyond the rows' noise). One
