@@ -8,11 +8,12 @@ std::uint64_t defaultKeepBand(std::uint64_t total) { return std::max<std::uint64
 
 std::uint64_t KeepController::room(std::uint64_t now, std::uint64_t reading) {
     // Unchanged: as read before the steps since, to within a quarter of what
-    // they moved. Wine's figure, between its refreshes, still drifts by the
-    // rest of the machine's small changes (seen: 0.8 MiB after a 322 MiB
-    // give-back), which an equality test would take for the new figure.
+    // they moved. A lagging figure still drifts by the rest of the machine's
+    // small changes (Wine's: 0.8 MiB after a 322 MiB give-back), which an
+    // equality test would take for the new figure.
     const std::uint64_t own = static_cast<std::uint64_t>(ownSince_ < 0 ? -ownSince_ : ownSince_);
-    const bool unchanged = settings_.figureLags && trusted_ && (reading > *trusted_ ? reading - *trusted_ : *trusted_ - reading) < own / 4;
+    const bool unchanged = settings_.figureLags && trusted_ &&
+                           (reading > *trusted_ ? reading - *trusted_ : *trusted_ - reading) < own / 4;
     if (!unchanged || ownSince_ == 0 || now - trustedAt_ >= kStaleMilliseconds) {
         trusted_ = reading;
         trustedAt_ = now;

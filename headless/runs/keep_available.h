@@ -31,7 +31,7 @@ struct KeepSettings {
     std::uint64_t target = 0;            // the room to leave
     std::uint64_t band = 0;              // the half-width either side of it
     std::optional<std::uint64_t> most;   // --max: never hold more than this
-    // The system's figure may trail what was moved (roomFigureLags()). Where
+    // The system's figure may trail what was moved (roomFigureLags). Where
     // it does not, every reading is taken as it stands: another process
     // taking about as much as the last step moved would otherwise read as an
     // unchanged figure, and the holder would undo its own step.
@@ -44,9 +44,9 @@ public:
     const KeepSettings& settings() const { return settings_; }
 
     // The room as the controller takes a reading made at `now`: the reading
-    // itself where the figure does not lag, or once it has changed since the last step by at least a quarter
-    // of what the step moved (or stood 2 s), else the reading before the
-    // step less what the steps since then took.
+    // itself where the figure does not lag, or once it has changed since the
+    // last step by at least a quarter of what the step moved (or stood 2 s);
+    // else the reading before the step less what the steps since then took.
     std::uint64_t room(std::uint64_t now, std::uint64_t reading);
 
     // The next move from a reading: bytes to take (> 0), to give back (< 0),

@@ -28,7 +28,8 @@ PartThread* startPartThread(void (*run)(void*), void* context) {
     if (thread == nullptr) return nullptr;
     // A small stack: a part only stores. Console events arrive on a thread of
     // their own on Windows; there is no signal mask to set.
-    thread->handle = CreateThread(nullptr, 64 * 1024, partThreadMain, thread, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    thread->handle =
+        CreateThread(nullptr, 64 * 1024, partThreadMain, thread, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (thread->handle == nullptr) {
         delete thread;
         return nullptr;
