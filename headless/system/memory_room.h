@@ -12,9 +12,9 @@ MemoryRoom readMemoryRoom();
 
 // Whether `room`'s available figure may trail memory just taken or given
 // back by a second or more. Linux: where the host sets it. Freeing 512 MiB
-// raised MemFree and MemAvailable by 94 MiB at once and then by 8 MiB a
-// second (kernel 6.18): freed pages wait on the per-CPU free lists, which
-// /proc/meminfo leaves out; a group's usage drops at once. Windows
+// raised MemFree and MemAvailable by 81 to 94 MiB at once and the rest over
+// about 50 s (kernel 6.18): freed pages wait on the per-CPU free lists,
+// which /proc/meminfo leaves out; a group's usage drops at once. Windows
 // documents its available figure as current; Wine's is the Linux kernel's
 // free count, kept for about a second, so there it lags.
 bool roomFigureLags(const MemoryRoom& room);
