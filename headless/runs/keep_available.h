@@ -64,9 +64,6 @@ public:
     // Bytes moved by a step (taken > 0, given back < 0), for the stale rule.
     void moved(std::int64_t bytes) { ownSince_ += bytes; }
 
-    // Whether the last reading was stale.
-    bool stale() const { return stale_; }
-
 private:
     KeepSettings settings_;
     std::optional<std::uint64_t> trusted_;  // the last reading taken as it stood
